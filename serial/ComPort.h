@@ -1,0 +1,67 @@
+// CComPort: one serial port with fixed line settings (8N1, no flow control, DTR and RTS
+// raised), a reader thread that gathers received bursts, a timed Read and a timed Write.
+// Every failure is reported as a short English text through OnError.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/winapi.h"
+
+class CComPort {
+public:
+    CComPort();
+    virtual ~CComPort();
+
+    CComPort(const CComPort&) = delete;
+    CComPort& operator=(const CComPort&) = delete;
+
+    // Settings take effect at the next Open.
+    void SetPortNumber(int port) { m_nPort = port; }
+    int GetPortNumber() const { return m_nPort; }
+    void SetBaudRate(DWORD baud) { m_nBaudRate = baud; }
+    DWORD GetBaudRate() const { return m_nBaudRate; }
+    void SetIntervalChars(int chars) { m_nIntervalChars = chars; }
+    int GetIntervalChars() const { return m_nIntervalChars; }
+    void SetBufferSize(int size) { m_nBufferSize = size; }
+    int GetBufferSize() const { return m_nBufferSize; }
+
+    bool Open();
+    bool Close();
+    bool SetDtr(bool raise);
+    bool SetRts(bool raise);
+
+    // Hands over everything gathered since the previous successful Read.
+    // dest must hold GetBufferSize() bytes.
+    bool Read(BYTE* dest, int* count, DWORD timeoutMs);
+    bool Write(const BYTE* data, DWORD length, DWORD timeoutMs);
+
+    // Raises the abort from any thread, so that a waiting Read or Write ends at once
+    // (used when the program is closed in the middle of a check).
+    void Abort();
+
+protected:
+    virtual void OnError(const char* text);
+    virtual void OnReceive(const BYTE* data, DWORD length);
+    virtual void OnSend(const BYTE* data, DWORD length);
+
+private:
+    static DWORD WINAPI ReaderThreadProc(LPVOID param);
+    bool ReaderLoop();
+    void StopReader();
+    void ReportSystemError();
+
+    int m_nFill = 0;
+    int m_nAvailable = 0;
+    DWORD m_nBaudRate = 9600;
+    int m_nPort = 1;
+    int m_nIntervalChars = 20;
+    BYTE* m_pBuffer = nullptr;
+    int m_nBufferSize = 1024;
+    HANDLE m_hPort = INVALID_HANDLE_VALUE;
+    HANDLE m_hAbortEvent = INVALID_HANDLE_VALUE;
+    HANDLE m_hRxEvent = INVALID_HANDLE_VALUE;
+    HANDLE m_hThread = nullptr;
+    DCB m_dcbSaved{};
+    COMMTIMEOUTS m_ctoSaved{};
+};
