@@ -1,0 +1,204 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "sim/internal.h"
+
+namespace sim::detail {
+
+namespace {
+
+[[noreturn]] void ThrowErrno(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+}  // namespace
+
+std::string Escape(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+Pty::Pty() {
+    master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!master_.Valid()) {
+        ThrowErrno("posix_openpt");
+    }
+    if (grantpt(master_.Get()) != 0) {
+        ThrowErrno("grantpt");
+    }
+    if (unlockpt(master_.Get()) != 0) {
+        ThrowErrno("unlockpt");
+    }
+    char name[128];
+    if (ptsname_r(master_.Get(), name, sizeof name) != 0) {
+        ThrowErrno("ptsname_r");
+    }
+    slavePath_ = name;
+    keep_.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!keep_.Valid()) {
+        ThrowErrno("open pseudo-terminal slave");
+    }
+    // Raw before anyone else can open it: a cooked line would echo the tool's commands back
+    // to it from the terminal itself.
+    termios tio{};
+    if (tcgetattr(keep_.Get(), &tio) != 0) {
+        ThrowErrno("tcgetattr");
+    }
+    cfmakeraw(&tio);
+    if (tcsetattr(keep_.Get(), TCSANOW, &tio) != 0) {
+        ThrowErrno("tcsetattr");
+    }
+    int flags = fcntl(master_.Get(), F_GETFL);
+    if (flags < 0 || fcntl(master_.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        ThrowErrno("fcntl");
+    }
+}
+
+void Pty::Queue(std::string bytes, TimePoint due) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (due < lastDue_) {
+        due = lastDue_;
+    }
+    lastDue_ = due;
+    queue_.push_back({due, std::move(bytes)});
+}
+
+std::optional<TimePoint> Pty::NextDue() const {
+    if (queue_.empty()) {
+        return std::nullopt;
+    }
+    return queue_.front().due;
+}
+
+std::size_t Pty::Backlog() const {
+    std::size_t n = out_.size();
+    for (const Item& item : queue_) {
+        n += item.bytes.size();
+    }
+    return n;
+}
+
+std::string Pty::Flush(TimePoint now) {
+    while (!queue_.empty() && queue_.front().due <= now) {
+        out_ += queue_.front().bytes;
+        queue_.pop_front();
+    }
+    if (out_.empty() || !master_.Valid()) {
+        return {};
+    }
+    ssize_t n = ::write(master_.Get(), out_.data(), out_.size());
+    if (n <= 0) {
+        // EAGAIN: the tool is not reading; POLLOUT brings us back.
+        return {};
+    }
+    std::string written = out_.substr(0, static_cast<std::size_t>(n));
+    out_.erase(0, static_cast<std::size_t>(n));
+    return written;
+}
+
+bool Pty::ClearExclusiveIfFree() {
+    if (!keep_.Valid()) {
+        return false;
+    }
+    int exclusive = 0;
+    if (ioctl(keep_.Get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
+        return false;
+    }
+    // A tool that still has the port open holds its lock, and our try fails.
+    if (flock(keep_.Get(), LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    flock(keep_.Get(), LOCK_UN);
+    return ioctl(keep_.Get(), TIOCNXCL) == 0;
+}
+
+void Pty::Close() {
+    queue_.clear();
+    out_.clear();
+    keep_.Reset();
+    master_.Reset();
+}
+
+std::string AddrText(const SockAddr& addr) {
+    char host[NI_MAXHOST];
+    char port[NI_MAXSERV];
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&addr.storage), addr.length, host,
+                    sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+        return "?";
+    }
+    if (addr.storage.ss_family == AF_INET6) {
+        return std::string("[") + host + "]:" + port;
+    }
+    return std::string(host) + ":" + port;
+}
+
+bool ParseWebAddress(const std::string& text, SockAddr* out, std::string* reason) {
+    auto fail = [&](const char* why) {
+        if (reason) {
+            *reason = why;
+        }
+        return false;
+    };
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
+        return fail("expected IP:PORT, for example 127.0.0.1:8080");
+    }
+    std::string host = text.substr(0, colon);
+    std::string port = text.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    for (char c : port) {
+        if (c < '0' || c > '9') {
+            return fail("the port must be a number");
+        }
+    }
+    if (port.size() > 5 || std::stoi(port) < 1 || std::stoi(port) > 65535) {
+        return fail("the port must be between 1 and 65535");
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* res = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0 || res == nullptr) {
+        return fail("the address must be a numeric IPv4 or IPv6 address");
+    }
+    if (out) {
+        std::memcpy(&out->storage, res->ai_addr, res->ai_addrlen);
+        out->length = res->ai_addrlen;
+    }
+    freeaddrinfo(res);
+    return true;
+}
+
+}  // namespace sim::detail
