@@ -50,6 +50,11 @@ private:
     bool ReaderLoop();
     void StopReader();
     void ReportSystemError();
+    bool RaiseAbort();
+    void WaitUntilStopped();
+    DWORD CancelPending(OVERLAPPED* ov);
+    void CloseEvents();
+    void FreeBuffers();
 
     int m_nFill = 0;
     int m_nAvailable = 0;
@@ -64,4 +69,17 @@ private:
     HANDLE m_hThread = nullptr;
     DCB m_dcbSaved{};
     COMMTIMEOUTS m_ctoSaved{};
+
+    // Whether the last Open got as far as reading each of the two saved records.
+    bool m_bDcbSaved = false;
+    bool m_bCtoSaved = false;
+    // The reader reads into its own staging buffer and hands the bytes over under
+    // m_bufferMutex, which also guards m_pBuffer's content, m_nFill and m_nAvailable.
+    BYTE* m_pStaging = nullptr;
+    std::mutex m_bufferMutex;
+    // Guards m_hPort and m_hAbortEvent against Abort() from another thread.
+    std::mutex m_handleMutex;
+    // StopReader's way in: the flag, and an event that every wait of the reader includes.
+    std::atomic<bool> m_bStopReader{false};
+    HANDLE m_hStopEvent = INVALID_HANDLE_VALUE;
 };

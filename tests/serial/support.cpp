@@ -1,0 +1,190 @@
+#include "tests/serial/support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+namespace tarvic::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+struct PrivateConfig {
+    std::string root;
+    std::string ports;
+    PrivateConfig() {
+        std::string pattern = (fs::temp_directory_path() / "tarvic-serial-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            Fail("mkdtemp");
+        }
+        root = pattern;
+        ports = root + "/tarvic/ports";
+        fs::create_directories(ports);
+        setenv("XDG_CONFIG_HOME", root.c_str(), 1);
+    }
+    ~PrivateConfig() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+};
+
+}  // namespace
+
+const std::string& PortDirectory() {
+    static PrivateConfig config;
+    return config.ports;
+}
+
+Pty::Pty(int number) : m_number(number) {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+        Fail("posix_openpt");
+    }
+    char name[128];
+    if (ptsname_r(m_master, name, sizeof name) != 0) {
+        Fail("ptsname_r");
+    }
+    m_slavePath = name;
+    m_slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slave < 0) {
+        Fail("open slave");
+    }
+    termios t;
+    tcgetattr(m_slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(m_slave, TCSANOW, &t);
+    m_link = PortDirectory() + "/com" + std::to_string(number);
+    std::error_code ignored;
+    fs::remove(m_link, ignored);
+    fs::create_symlink(m_slavePath, m_link);
+}
+
+Pty::~Pty() {
+    std::error_code ignored;
+    fs::remove(m_link, ignored);
+    CloseMaster();
+    close(m_slave);
+}
+
+void Pty::Send(const Bytes& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            Fail("write master");
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+Bytes Pty::Receive(size_t n, int timeoutMs) {
+    Bytes out;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out.size() < n) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) {
+            break;
+        }
+        pollfd fd{m_master, POLLIN, 0};
+        if (poll(&fd, 1, static_cast<int>(left)) <= 0) {
+            continue;
+        }
+        uint8_t chunk[4096];
+        ssize_t got = read(m_master, chunk, std::min(sizeof chunk, n - out.size()));
+        if (got <= 0) {
+            break;
+        }
+        out.insert(out.end(), chunk, chunk + got);
+    }
+    return out;
+}
+
+void Pty::CloseMaster() {
+    if (m_master >= 0) {
+        close(m_master);
+        m_master = -1;
+    }
+}
+
+termios Pty::SlaveTermios() const {
+    termios t{};
+    tcgetattr(m_slave, &t);
+    return t;
+}
+
+void Pty::SetSlaveTermios(const termios& t) { tcsetattr(m_slave, TCSANOW, &t); }
+
+std::vector<std::string> RecordingPort::Errors() const {
+    std::lock_guard lock(m_mutex);
+    return m_errors;
+}
+
+std::vector<Bytes> RecordingPort::Received() const {
+    std::lock_guard lock(m_mutex);
+    return m_received;
+}
+
+void RecordingPort::OnError(const char* text) {
+    std::lock_guard lock(m_mutex);
+    m_errors.emplace_back(text);
+}
+
+void RecordingPort::OnReceive(const BYTE* data, DWORD length) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_received.emplace_back(data, data + length);
+    }
+    receiving.fetch_add(1);
+    while (holdReceive.load()) {
+        SleepMs(1);
+    }
+}
+
+void RecordingPort::OnSend(const BYTE*, DWORD) { m_sends.fetch_add(1); }
+
+Bytes Pattern(size_t n, uint8_t seed) {
+    Bytes out(n);
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+    }
+    return out;
+}
+
+bool ReadInto(CComPort& port, Bytes& out, DWORD timeoutMs) {
+    Bytes dest(static_cast<size_t>(port.GetBufferSize()));
+    int count = -1;
+    if (!port.Read(dest.data(), &count, timeoutMs)) {
+        return false;
+    }
+    out.assign(dest.begin(), dest.begin() + count);
+    return true;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace tarvic::test

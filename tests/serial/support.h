@@ -1,0 +1,81 @@
+// What the serial tests share: pseudo-terminals published as com<n> in a private port
+// directory, a CComPort that records its hooks, and small helpers.
+#pragma once
+
+#include <termios.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/ComPort.h"
+
+namespace tarvic::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// XDG_CONFIG_HOME points at a temporary folder of this process, so that the port
+// directory is private and the user's own is never touched.
+const std::string& PortDirectory();
+
+// A pseudo-terminal whose slave is published as com<number>. The test keeps a slave
+// descriptor open, so that the master sees no hang-up while the port is closed.
+class Pty {
+public:
+    explicit Pty(int number);
+    ~Pty();
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    int Number() const { return m_number; }
+    int Slave() const { return m_slave; }
+    const std::string& SlavePath() const { return m_slavePath; }
+    void Send(const Bytes& bytes);
+    // What the port wrote: up to n bytes, or what came within timeoutMs.
+    Bytes Receive(size_t n, int timeoutMs);
+    // The far end goes away.
+    void CloseMaster();
+    termios SlaveTermios() const;
+    void SetSlaveTermios(const termios& t);
+
+private:
+    int m_number;
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_slavePath;
+    std::string m_link;
+};
+
+// A CComPort that records what its hooks see. Close it before it is destroyed: the
+// reader calls the hooks, and they must not run while the derived part is going.
+class RecordingPort : public CComPort {
+public:
+    std::vector<std::string> Errors() const;
+    std::vector<Bytes> Received() const;
+    int Sends() const { return m_sends.load(); }
+    // While set, OnReceive waits until it is cleared (a reader that is busy).
+    std::atomic<bool> holdReceive{false};
+    std::atomic<int> receiving{0};
+
+protected:
+    void OnError(const char* text) override;
+    void OnReceive(const BYTE* data, DWORD length) override;
+    void OnSend(const BYTE* data, DWORD length) override;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_errors;
+    std::vector<Bytes> m_received;
+    std::atomic<int> m_sends{0};
+};
+
+Bytes Pattern(size_t n, uint8_t seed = 0);
+// Read with a destination of the port's buffer size; false when Read failed.
+bool ReadInto(CComPort& port, Bytes& out, DWORD timeoutMs);
+// CPU time (user + system) of this process in seconds.
+double CpuSeconds();
+void SleepMs(int ms);
+
+}  // namespace tarvic::test
