@@ -1,0 +1,327 @@
+// Publishing the simulated ports, their life cycle, and the tarvic-sim program.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "sim/sim.h"
+#include "sim_test_util.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using simtest::Hex;
+using simtest::TestPort;
+using std::chrono::milliseconds;
+
+TEST(BenchTest, PublishesLinksAndRemovesThemOnStop) {
+    simtest::TempDir home;
+    std::string modemLink;
+    std::string rs485Link;
+    {
+        sim::Bench bench(home.Path());
+        bench.AddModem(1);
+        bench.AddRs485(4);
+        modemLink = bench.LinkPath(1);
+        rs485Link = bench.LinkPath(4);
+        EXPECT_EQ(modemLink, home.Path() + "/tarvic/ports/com1");
+        EXPECT_EQ(rs485Link, home.Path() + "/tarvic/ports/com4");
+        ASSERT_TRUE(fs::is_symlink(modemLink));
+        EXPECT_EQ(fs::read_symlink(modemLink).string(), bench.DevicePath(1));
+        EXPECT_EQ(fs::read_symlink(rs485Link).string(), bench.DevicePath(4));
+        EXPECT_NE(bench.DevicePath(1), bench.DevicePath(4));
+        bench.Start();
+        TestPort modem(modemLink);
+        modem.Write("AT\r\n");
+        EXPECT_EQ(Hex(modem.ReadCount(9)), Hex("AT\r\r\nOK\r\n"));
+        bench.Stop();
+        EXPECT_FALSE(fs::exists(fs::symlink_status(modemLink)));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(rs485Link)));
+        // What was recorded stays readable.
+        EXPECT_EQ(bench.ModemReceived(), "AT\r\n");
+    }
+    // The destructor of a bench that was never started removes its links as well.
+    {
+        sim::Bench bench(home.Path());
+        bench.AddRs485(2);
+        EXPECT_TRUE(fs::is_symlink(bench.LinkPath(2)));
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(home.Path() + "/tarvic/ports/com2")));
+}
+
+TEST(BenchTest, ReplacesAStaleLinkButNotALiveEntry) {
+    simtest::TempDir home;
+    std::string ports = home.Path() + "/tarvic/ports";
+    fs::create_directories(ports);
+    fs::create_symlink(home.Path() + "/gone", ports + "/com1");  // left by a killed simulator
+    std::ofstream(ports + "/com2") << "someone's file";
+    fs::create_symlink(ports + "/com2", ports + "/com3");  // a link to something that exists
+
+    sim::Bench bench(home.Path());
+    bench.AddModem(1);
+    EXPECT_EQ(fs::read_symlink(ports + "/com1").string(), bench.DevicePath(1));
+    EXPECT_THROW(bench.AddRs485(2), std::system_error);
+    EXPECT_THROW(bench.AddRs485(3), std::system_error);
+    EXPECT_THROW(bench.AddRs485(1), std::invalid_argument);  // taken by the modem
+    EXPECT_THROW(bench.AddRs485(0), std::invalid_argument);
+    bench.Stop();
+    EXPECT_TRUE(fs::is_regular_file(ports + "/com2"));
+    EXPECT_TRUE(fs::is_symlink(ports + "/com3"));
+}
+
+TEST(BenchTest, AddAfterStartIsRefused) {
+    simtest::TempDir home;
+    sim::Bench bench(home.Path());
+    bench.AddModem(1);
+    bench.Start();
+    EXPECT_THROW(bench.AddRs485(4), std::logic_error);
+    EXPECT_THROW(bench.Start(), std::logic_error);
+}
+
+// The terminal is raw before anyone opens it: a port opened without any settings of its own
+// gets no echo from the line discipline and no translation of CR.
+TEST(BenchTest, PortIsRawBeforeTheToolConfiguresIt) {
+    simtest::TempDir home;
+    sim::Rs485Options o;
+    o.reply = sim::Rs485Reply::Silent;
+    sim::Bench bench(home.Path());
+    bench.AddRs485(4, o);
+    bench.Start();
+    TestPort port(bench.LinkPath(4), /*raw=*/false);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(port.Fd(), &tio), 0);
+    EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);
+    port.Write("ab\r\n");
+    EXPECT_EQ(Hex(port.ReadQuiet(milliseconds(150))), "");
+    ASSERT_TRUE(bench.WaitRs485Received(4, milliseconds(2000)));
+    EXPECT_EQ(bench.Rs485Received(), (std::vector<uint8_t>{'a', 'b', '\r', '\n'}));
+}
+
+int Exclusive(const std::string& path) {
+    // Root may open an exclusive terminal; anyone else gets EBUSY, which counts as set.
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return errno == EBUSY ? 1 : -1;
+    }
+    int excl = -1;
+    ::ioctl(fd, TIOCGEXCL, &excl);
+    ::close(fd);
+    return excl;
+}
+
+// The tool opens its port with TIOCEXCL and a lock. The simulator's own descriptor keeps
+// the terminal alive, so the flag would survive the tool's close and refuse its next open.
+TEST(BenchTest, ExclusiveFlagIsClearedWhenTheToolClosesThePort) {
+    simtest::TempDir home;
+    sim::Bench bench(home.Path());
+    bench.AddModem(1);
+    bench.Start();
+    std::string link = bench.LinkPath(1);
+    int tool = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(tool, 0);
+    ASSERT_EQ(::ioctl(tool, TIOCEXCL), 0);
+    ASSERT_EQ(::flock(tool, LOCK_EX | LOCK_NB), 0);
+    // Someone else opening and closing it meanwhile does not take the tool's flag away.
+    EXPECT_EQ(Exclusive(link), 1);
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_EQ(Exclusive(link), 1);
+    ::close(tool);
+    bool cleared = false;
+    for (int i = 0; i < 100 && !cleared; ++i) {
+        cleared = Exclusive(link) == 0;
+        if (!cleared) {
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+    }
+    EXPECT_TRUE(cleared);
+}
+
+TEST(BenchTest, WaitUntilSeesLaterEventsAndTimesOut) {
+    simtest::TempDir home;
+    sim::Bench bench(home.Path());
+    bench.AddModem(1);
+    bench.Start();
+    EXPECT_FALSE(bench.WaitModemReceived("AT", milliseconds(50)));
+    TestPort port(bench.LinkPath(1));
+    std::thread writer([&] {
+        std::this_thread::sleep_for(milliseconds(100));
+        port.Write("AT\r\n");
+    });
+    EXPECT_TRUE(bench.WaitModemReceived("AT\r\n", milliseconds(3000)));
+    EXPECT_TRUE(bench.WaitModemSent("\r\nOK\r\n", milliseconds(3000)));
+    writer.join();
+}
+
+TEST(BenchTest, LogReportsBytesBothWays) {
+    simtest::TempDir home;
+    std::mutex mu;
+    std::vector<std::string> lines;
+    {
+        sim::Bench bench(home.Path(), [&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(mu);
+            lines.push_back(line);
+        });
+        bench.AddModem(1);
+        bench.Start();
+        TestPort port(bench.LinkPath(1));
+        port.Write("AT\r\n");
+        ASSERT_TRUE(bench.WaitModemSent("OK", milliseconds(3000)));
+    }
+    std::lock_guard<std::mutex> lock(mu);
+    auto has = [&](const std::string& text) {
+        for (const auto& l : lines) {
+            if (l == text) {
+                return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(has("COM1 modem: <- AT\\r\\n"));
+    EXPECT_TRUE(has("COM1 modem: -> AT\\r\\r\\nOK\\r\\n"));
+}
+
+// --- the program ---
+
+struct Child {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+};
+
+Child Spawn(std::vector<std::string> args) {
+    int pipeFd[2];
+    EXPECT_EQ(::pipe2(pipeFd, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, pipeFd[1], 1);
+    args.insert(args.begin(), TARVIC_SIM_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    Child r;
+    EXPECT_EQ(posix_spawn(&r.pid, TARVIC_SIM_PATH, &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(pipeFd[1]);
+    r.out = ::fdopen(pipeFd[0], "r");
+    return r;
+}
+
+std::string Line(FILE* f) {
+    char buf[4096];
+    if (std::fgets(buf, sizeof buf, f) == nullptr) {
+        return {};
+    }
+    std::string s(buf);
+    if (!s.empty() && s.back() == '\n') {
+        s.pop_back();
+    }
+    return s;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(ProgramTest, HelpDescribesTheFlags) {
+    Child r = Spawn({"--help"});
+    std::string all;
+    for (std::string l = Line(r.out); !l.empty() || !std::feof(r.out); l = Line(r.out)) {
+        all += l + "\n";
+    }
+    std::fclose(r.out);
+    EXPECT_EQ(Wait(r.pid), 0);
+    for (const char* flag : {"--config-home",
+                             "--modem",
+                             "--rs485",
+                             "--web",
+                             "--verbose",
+                             "--silent-modem",
+                             "--error",
+                             "--context-active",
+                             "--activation-delay",
+                             "--trickle",
+                             "--nul",
+                             "--noise",
+                             "--dial-never-connects",
+                             "--rs485-loopback",
+                             "--rs485-silent",
+                             "--rs485-echo",
+                             "--rs485-echo-pause",
+                             "--rs485-split",
+                             "--rs485-extra",
+                             "--rs485-stray",
+                             "--rs485-turnaround",
+                             "XDG_CONFIG_HOME"}) {
+        EXPECT_NE(all.find(flag), std::string::npos) << flag;
+    }
+}
+
+TEST(ProgramTest, BadFlagsAreRefused) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--no-such-flag"},
+                                          {"--modem", "x"},
+                                          {"--web", "nowhere"},
+                                          {"--error", "AT"},
+                                          {"--modem", "4"},
+                                          {"--trickle", "3"}}) {
+        Child r = Spawn(args);
+        EXPECT_EQ(Line(r.out), "");
+        std::fclose(r.out);
+        EXPECT_EQ(Wait(r.pid), 2) << args[0];
+    }
+}
+
+TEST(ProgramTest, PublishesServesAndCleansUpOnSigterm) {
+    simtest::TempDir home;
+    Child r = Spawn({"--config-home", home.Path(), "--modem", "2", "--rs485", "5",
+                     "--rs485-loopback", "--context-active"});
+    EXPECT_EQ(Line(r.out), "XDG_CONFIG_HOME=" + home.Path());
+    std::string com2 = Line(r.out);
+    std::string com5 = Line(r.out);
+    EXPECT_EQ(com2.rfind("COM2: GPRS modem, " + home.Path() + "/tarvic/ports/com2 -> ", 0), 0u)
+        << com2;
+    EXPECT_EQ(com5.rfind("COM5: RS-485 device, " + home.Path() + "/tarvic/ports/com5 -> ", 0), 0u)
+        << com5;
+    {
+        TestPort modem(home.Path() + "/tarvic/ports/com2");
+        modem.Write("ATE0\r\nAT#SGACT?\r\n");
+        const std::string answer = "ATE0\r\r\nOK\r\n\r\n#SGACT: 1,1\r\n\r\nOK\r\n";
+        EXPECT_EQ(Hex(modem.ReadCount(answer.size())), Hex(answer));
+        TestPort rs485(home.Path() + "/tarvic/ports/com5");
+        rs485.Write(std::string("\x01\x02\x03", 3));
+        EXPECT_EQ(Hex(rs485.ReadCount(3)), Hex("\x01\x02\x03"));
+    }
+    ::kill(r.pid, SIGTERM);
+    EXPECT_EQ(Wait(r.pid), 0);
+    std::fclose(r.out);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(home.Path() + "/tarvic/ports/com2")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(home.Path() + "/tarvic/ports/com5")));
+    EXPECT_TRUE(fs::is_directory(home.Path()));  // a given folder is left in place
+}
+
+TEST(ProgramTest, PrivateFolderIsRemovedAfterSigint) {
+    Child r = Spawn({});
+    std::string first = Line(r.out);
+    ASSERT_EQ(first.rfind("XDG_CONFIG_HOME=", 0), 0u) << first;
+    std::string dir = first.substr(16);
+    EXPECT_TRUE(fs::is_symlink(dir + "/tarvic/ports/com1"));
+    EXPECT_TRUE(fs::is_symlink(dir + "/tarvic/ports/com4"));
+    ::kill(r.pid, SIGINT);
+    EXPECT_EQ(Wait(r.pid), 0);
+    std::fclose(r.out);
+    EXPECT_FALSE(fs::exists(dir));
+}
+
+}  // namespace

@@ -1,0 +1,481 @@
+// The simulated GPRS modem, driven through its published port as the tool drives it.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <memory>
+
+#include "sim/sim.h"
+#include "sim_test_util.h"
+
+extern char** environ;
+
+namespace {
+
+using simtest::Hex;
+using simtest::TestPort;
+using std::chrono::milliseconds;
+using namespace std::string_literals;
+
+const std::string kOk = "\r\nOK\r\n";
+const std::string kError = "\r\nERROR\r\n";
+const std::string kConnect = "\r\nCONNECT\r\n";
+const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
+const std::string kRequest = "GET http://example.com/ HTTP/1.0\r\n\r\n";
+
+class ModemTest : public testing::Test {
+  protected:
+    void StartModem(sim::ModemOptions options) {
+        bench_ = std::make_unique<sim::Bench>(home_.Path());
+        bench_->AddModem(1, std::move(options));
+        bench_->Start();
+        port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
+    }
+    // Sends a command and returns exactly as many bytes as `expected` has (or fewer, late).
+    std::string Say(const std::string& command, const std::string& expected) {
+        port_->Write(command);
+        return port_->ReadCount(expected.size());
+    }
+    void ExpectSay(const std::string& command, const std::string& expected) {
+        EXPECT_EQ(Hex(Say(command, expected)), Hex(expected)) << "after " << Hex(command);
+    }
+    void EchoOff() { ExpectSay("ATE0\r\n", "ATE0\r" + kOk); }
+
+    simtest::TempDir home_;
+    std::unique_ptr<sim::Bench> bench_;
+    std::unique_ptr<TestPort> port_;
+};
+
+struct Step {
+    std::string send;
+    std::string expect;  // the exact bytes that come back; "" for none
+};
+
+struct ExchangeCase {
+    const char* name;
+    sim::ModemOptions options;
+    std::vector<Step> steps;
+};
+
+sim::ModemOptions With(std::function<void(sim::ModemOptions&)> set) {
+    sim::ModemOptions o;
+    set(o);
+    return o;
+}
+
+const std::string kEchoOff = "ATE0\r\n";
+const std::string kEchoOffAnswer = "ATE0\r" + kOk;
+
+std::vector<ExchangeCase> ExchangeCases() {
+    return {
+        {"EchoUntilAte0",
+         {},
+         {{"AT\r\n", "AT\r" + kOk}, {kEchoOff, kEchoOffAnswer}, {"AT\r\n", kOk}}},
+        {"AtzTurnsEchoBackOn",
+         {},
+         {{kEchoOff, kEchoOffAnswer}, {"ATZ\r\n", kOk}, {"AT\r\n", "AT\r" + kOk}}},
+        {"Ate1TurnsEchoOn",
+         {},
+         {{kEchoOff, kEchoOffAnswer}, {"ATE1\r\n", kOk}, {"AT\r\n", "AT\r" + kOk}}},
+        {"CaseIgnoredInCommands", {}, {{"ate0\r\n", "ate0\r" + kOk}, {"at\r\n", kOk}}},
+        {"UnknownCommandsAreErrors",
+         {},
+         {{kEchoOff, kEchoOffAnswer},
+          {"ATX7\r\n", kError},
+          {"HELLO\r\n", kError},
+          {"AT#SGACT=2,1\r\n", kError},
+          {"AT\r\n", kOk}}},
+        {"LineEndsAtCrAndLfIsIgnored",
+         {},
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT\r", kOk},
+          {"\nAT\r", kOk},  // the LF of the line before, in a later write
+          {"\r\n", ""},     // an empty line gets no answer
+          {"AT\r\n", kOk}}},
+        {"ContextDefinition",
+         {},
+         {{kEchoOff, kEchoOffAnswer}, {"AT+CGDCONT=1,\"IP\",\"internet\"\r\n", kOk}}},
+        {"ActivationAndQueries",
+         {},
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,0\r\n" + kOk},
+          {"AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,1\r\n" + kOk},
+          {"AT#SGACT=1,1\r\n", kError},  // already active
+          {"AT#SGACT=1,0\r\n", kOk},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,0\r\n" + kOk}}},
+        {"ContextActiveFromStart",
+         With([](auto& o) { o.contextActive = true; }),
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,1\r\n" + kOk},
+          {"AT#SGACT=1,1\r\n", kError}}},
+        {"ReactivationAllowed",
+         With([](auto& o) {
+             o.contextActive = true;
+             o.reactivateOk = true;
+             o.ipAddress = "192.168.7.9";
+         }),
+         {{kEchoOff, kEchoOffAnswer}, {"AT#SGACT=1,1\r\n", "\r\n#SGACT: 192.168.7.9\r\n" + kOk}}},
+        {"ErrorTwiceThenNormal",
+         With([](auto& o) {
+             o.errors = {{"AT#SGACT=1,1", 2}};
+         }),
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT#SGACT=1,1\r\n", kError},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,0\r\n" + kOk},  // other commands unaffected
+          {"AT#SGACT=1,1\r\n", kError},
+          {"AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk}}},
+        {"ErrorRuleIsAPrefixAndIgnoresCase",
+         With([](auto& o) {
+             o.errors = {{"at+cgdcont", 1}};
+         }),
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT+CGDCONT=1,\"IP\",\"internet\"\r\n", kError},
+          {"AT+CGDCONT=1,\"IP\",\"internet\"\r\n", kOk}}},
+        {"ErrorToEchoOffKeepsEcho",
+         With([](auto& o) {
+             o.errors = {{"ATE0", 1}};
+         }),
+         {{kEchoOff, "ATE0\r" + kError}, {kEchoOff, kEchoOffAnswer}, {"AT\r\n", kOk}}},
+        {"NulBytesBeforeEachReply",
+         With([](auto& o) { o.nulBefore = 3; }),
+         {{"AT\r\n", "AT\r"s + "\0\0\0"s + kOk}, {kEchoOff, "ATE0\r"s + "\0\0\0"s + kOk}}},
+        {"SilentModem", With([](auto& o) { o.silent = true; }), {{"AT\r\n", ""}, {kEchoOff, ""}}},
+        {"DialNeedsAnActiveContext",
+         {},
+         {{kEchoOff, kEchoOffAnswer}, {"AT#SD=1,0,80,\"example.com\"\r\n", kError}}},
+        {"BadDialsAreErrors",
+         With([](auto& o) { o.contextActive = true; }),
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT#SD=1,0,80\r\n", kError},
+          {"AT#SD=1,1,80,\"example.com\"\r\n", kError},  // UDP
+          {"AT#SD=1,0,0,\"example.com\"\r\n", kError},
+          {"AT#SD=1,0,80,\"exa mple.com\"\r\n", kError},
+          {"AT\r\n", kOk}}},
+        {"DialThatNeverConnects",
+         With([](auto& o) {
+             o.contextActive = true;
+             o.dialNeverConnects = true;
+         }),
+         {{kEchoOff, kEchoOffAnswer}, {"AT#SD=1,0,80,\"example.com\"\r\n", ""}, {"AT\r\n", kOk}}},
+        {"BuiltinWebQuotedHost",
+         With([](auto& o) { o.contextActive = true; }),
+         {{kEchoOff, kEchoOffAnswer}, {"AT#SD=1,0,80,\"example.com\"\r\n", kConnect}}},
+        {"BuiltinWebBareHost",
+         With([](auto& o) { o.contextActive = true; }),
+         {{kEchoOff, kEchoOffAnswer}, {"AT#SD=1,0,80,example.com\r\n", kConnect}}},
+    };
+}
+
+class ModemExchange : public ModemTest, public testing::WithParamInterface<ExchangeCase> {};
+
+TEST_P(ModemExchange, AnswersExactly) {
+    StartModem(GetParam().options);
+    for (const Step& step : GetParam().steps) {
+        ExpectSay(step.send, step.expect);
+    }
+    // Nothing more, late or extra.
+    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ModemExchange, testing::ValuesIn(ExchangeCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ModemTest, RecordsWhatTheToolSent) {
+    StartModem({});
+    ExpectSay("AT\r\n", "AT\r" + kOk);
+    ExpectSay(" at+cgdcont=1,\"IP\",\"internet\" \r\n",
+              " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
+    EXPECT_EQ(bench_->ModemReceived(), "AT\r\n at+cgdcont=1,\"IP\",\"internet\" \r\n");
+    EXPECT_EQ(bench_->ModemSent(), "AT\r" + kOk + " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
+    EXPECT_EQ(bench_->ModemCommands(),
+              (std::vector<std::string>{"AT", "at+cgdcont=1,\"IP\",\"internet\""}));
+}
+
+TEST_F(ModemTest, NoiseBeforeEachReplyHoldsNoLineBytes) {
+    sim::ModemOptions o;
+    o.noiseBefore = 40;
+    StartModem(o);
+    std::string got = Say("AT\r\n", "AT\r" + std::string(40, 'x') + kOk);
+    ASSERT_EQ(got.size(), 3 + 40 + kOk.size()) << Hex(got);
+    EXPECT_EQ(got.substr(0, 3), "AT\r");
+    EXPECT_EQ(got.substr(43), kOk);
+    for (char c : got.substr(3, 40)) {
+        EXPECT_NE(c, '\0');
+        EXPECT_NE(c, '\r');
+        EXPECT_NE(c, '\n');
+    }
+}
+
+TEST_F(ModemTest, TrickledRepliesComeInPiecesWithPauses) {
+    sim::ModemOptions o;
+    o.tricklePiece = 4;
+    o.tricklePause = milliseconds(60);
+    StartModem(o);
+    port_->Write("ATE0\r\n");
+    EXPECT_EQ(Hex(port_->ReadUntil(kOk)), Hex("ATE0\r" + kOk));
+    const std::string answer = "\r\n#SGACT: 1,0\r\n" + kOk;
+    port_->Write("AT#SGACT?\r\n");
+    auto chunks = port_->ReadChunks(milliseconds(300), milliseconds(3000));
+    std::string all;
+    for (const auto& c : chunks) {
+        all += c.bytes;
+        EXPECT_LE(c.bytes.size(), 4u) << Hex(c.bytes);
+    }
+    EXPECT_EQ(Hex(all), Hex(answer));
+    ASSERT_FALSE(chunks.empty());
+    const long pieces = static_cast<long>((answer.size() + 3) / 4);
+    EXPECT_GE(chunks.back().at.count() - chunks.front().at.count(), (pieces - 1) * 60 - 20);
+}
+
+TEST_F(ModemTest, ActivationAnswerWaitsForTheDelay) {
+    sim::ModemOptions o;
+    o.activationDelay = milliseconds(400);
+    StartModem(o);
+    EchoOff();
+    port_->Write("AT#SGACT=1,1\r\n");
+    auto start = simtest::Clock::now();
+    std::string got = port_->ReadUntil(kOk, milliseconds(3000));
+    auto took = std::chrono::duration_cast<milliseconds>(simtest::Clock::now() - start);
+    EXPECT_EQ(Hex(got), Hex("\r\n#SGACT: 10.64.37.12\r\n" + kOk));
+    EXPECT_GE(took.count(), 380);
+    EXPECT_TRUE(bench_->ModemContextActive());
+}
+
+TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
+    sim::ModemOptions o;
+    o.contextActive = true;
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
+    EXPECT_TRUE(bench_->ModemInDataMode());
+    port_->Write(kRequest);
+    std::string got = port_->ReadUntil(kNoCarrier);
+    ASSERT_GE(got.size(), kNoCarrier.size()) << Hex(got);
+    EXPECT_EQ(got.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << Hex(got);
+    EXPECT_EQ(got.substr(got.size() - kNoCarrier.size()), kNoCarrier);
+    std::string response = got.substr(0, got.size() - kNoCarrier.size());
+    std::size_t headEnd = response.find("\r\n\r\n");
+    ASSERT_NE(headEnd, std::string::npos);
+    std::string body = response.substr(headEnd + 4);
+    EXPECT_FALSE(body.empty());
+    EXPECT_NE(response.find("Content-Length: " + std::to_string(body.size()) + "\r\n"),
+              std::string::npos)
+        << Hex(response);
+    // Back in command mode.
+    ExpectSay("AT\r\n", kOk);
+    ASSERT_EQ(bench_->ModemDials().size(), 1u);
+    EXPECT_EQ(bench_->ModemDials()[0].host, "example.com");
+    EXPECT_EQ(bench_->ModemDials()[0].port, 80);
+}
+
+TEST_F(ModemTest, BuiltinStatusLineIsConfigurable) {
+    sim::ModemOptions o;
+    o.contextActive = true;
+    o.builtinStatus = "HTTP/1.0 302 Found";
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SD=1,0,80,example.com\r\n", kConnect);
+    port_->Write(kRequest);
+    std::string got = port_->ReadUntil(kNoCarrier);
+    EXPECT_EQ(got.rfind("HTTP/1.0 302 Found\r\n", 0), 0u) << Hex(got);
+}
+
+// A web server that records the request and answers as an HTTP/1.0 server would.
+struct RecordingServer {
+    std::mutex mu;
+    std::string request;
+    simtest::TcpServer server{[this](int fd) {
+        std::string r = simtest::RecvUntil(fd, "\r\n\r\n");
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            request = r;
+        }
+        simtest::SendAll(fd, "HTTP/1.0 200 OK\r\nServer: test\r\n\r\nhello\r\n");
+    }};
+    std::string Request() {
+        std::lock_guard<std::mutex> lock(mu);
+        return request;
+    }
+};
+
+TEST_F(ModemTest, DataModeThroughARealConnection) {
+    RecordingServer web;
+    sim::ModemOptions o;
+    o.contextActive = true;
+    o.web = sim::Web::Address;
+    o.webAddress = web.server.Address();
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
+    port_->Write(kRequest);
+    std::string got = port_->ReadUntil(kNoCarrier);
+    EXPECT_EQ(Hex(got), Hex("HTTP/1.0 200 OK\r\nServer: test\r\n\r\nhello\r\n" + kNoCarrier));
+    // The LF of the dial line stays with the dial; the server gets the request alone.
+    EXPECT_EQ(Hex(web.Request()), Hex(kRequest));
+    ExpectSay("AT\r\n", kOk);
+    EXPECT_EQ(web.server.Connections(), 1);
+}
+
+TEST_F(ModemTest, DataModePassesBytesBothWaysUntilTheFarEndCloses) {
+    simtest::TcpServer server([](int fd) {
+        simtest::SendAll(fd, "hello\n");
+        std::string got = simtest::RecvUntil(fd, "bye");
+        simtest::SendAll(fd, "got " + std::to_string(got.size()) + ": " + got);
+    });
+    sim::ModemOptions o;
+    o.contextActive = true;
+    o.web = sim::Web::Address;
+    o.webAddress = server.Address();
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SD=1,0,80,host\r\n", kConnect + "hello\n");
+    // In data mode an AT command is just data: no echo, no OK.
+    port_->Write("AT\r\n");
+    port_->Write("bye");
+    std::string got = port_->ReadUntil(kNoCarrier);
+    EXPECT_EQ(Hex(got), Hex("got 7: AT\r\nbye" + kNoCarrier));
+    EXPECT_FALSE(bench_->ModemInDataMode());
+}
+
+TEST_F(ModemTest, RefusedConnectionIsNoCarrier) {
+    sim::ModemOptions o;
+    o.contextActive = true;
+    o.web = sim::Web::Address;
+    o.webAddress = "127.0.0.1:" + std::to_string(simtest::UnusedPort());
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier);
+    ExpectSay("AT\r\n", kOk);
+    ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier);  // a redial is a new try
+    EXPECT_EQ(bench_->ModemDials().size(), 2u);
+}
+
+TEST_F(ModemTest, DirectDialsTheNamedHostAndPort) {
+    RecordingServer web;
+    sim::ModemOptions o;
+    o.contextActive = true;
+    o.web = sim::Web::Direct;
+    StartModem(o);
+    EchoOff();
+    // A numeric address, then a name that needs a look-up (localhost may come as ::1 first,
+    // where nothing listens: the next address is tried).
+    for (const std::string host : {"127.0.0.1", "localhost"}) {
+        ExpectSay("AT#SD=1,0," + std::to_string(web.server.Port()) + ",\"" + host + "\"\r\n",
+                  kConnect);
+        port_->Write(kRequest);
+        EXPECT_NE(port_->ReadUntil(kNoCarrier).find("HTTP/1.0 200 OK"), std::string::npos);
+    }
+    EXPECT_EQ(web.server.Connections(), 2);
+}
+
+TEST(ModemOptionsTest, BadWebAddressIsRefusedAtOnce) {
+    simtest::TempDir home;
+    sim::Bench bench(home.Path());
+    sim::ModemOptions o;
+    o.web = sim::Web::Address;
+    for (const char* bad : {"", "127.0.0.1", "127.0.0.1:", "example.com:80", "127.0.0.1:0",
+                            "127.0.0.1:70000", "127.0.0.1:8x"}) {
+        o.webAddress = bad;
+        EXPECT_THROW(bench.AddModem(1, o), std::invalid_argument) << bad;
+    }
+    EXPECT_TRUE(sim::CheckWebAddress("[::1]:8080"));
+    EXPECT_TRUE(sim::CheckWebAddress("127.0.0.1:8080"));
+}
+
+// nginx on loopback, started for the test as a child process with its own prefix.
+class Nginx {
+  public:
+    explicit Nginx(const std::string& dir) : port_(simtest::UnusedPort()) {
+        std::filesystem::create_directories(dir + "/www");
+        std::filesystem::create_directories(dir + "/logs");
+        std::ofstream(dir + "/www/index.html") << "<html>tarvic test page</html>\n";
+        std::ofstream(dir + "/nginx.conf")
+            << "daemon off;\nmaster_process off;\nerror_log " << dir << "/logs/error.log;\npid "
+            << dir << "/nginx.pid;\n"
+            << "events { worker_connections 16; }\n"
+            << "http {\n access_log off;\n client_body_temp_path " << dir << "/tmp1;\n"
+            << " proxy_temp_path " << dir << "/tmp2;\n fastcgi_temp_path " << dir << "/tmp3;\n"
+            << " uwsgi_temp_path " << dir << "/tmp4;\n scgi_temp_path " << dir << "/tmp5;\n"
+            << " server { listen 127.0.0.1:" << port_ << "; root " << dir << "/www; }\n}\n";
+        std::string conf = dir + "/nginx.conf";
+        const char* exe = nullptr;
+        for (const char* p : {"/usr/sbin/nginx", "/usr/bin/nginx"}) {
+            if (::access(p, X_OK) == 0) {
+                exe = p;
+                break;
+            }
+        }
+        if (exe == nullptr) {
+            return;
+        }
+        std::vector<std::string> args = {exe, "-p", dir, "-c", conf, "-e", dir + "/logs/error.log"};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, exe, nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~Nginx() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    // True once it accepts connections (5 s at most).
+    bool Ready() const {
+        if (pid_ <= 0) {
+            return false;
+        }
+        auto end = simtest::Clock::now() + milliseconds(5000);
+        while (simtest::Clock::now() < end) {
+            int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port_));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            int rc = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            ::close(s);
+            if (rc == 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        return false;
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  private:
+    int port_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(ModemTest, DataModeThroughNginx) {
+    simtest::TempDir dir;
+    Nginx nginx(dir.Path());
+    if (!nginx.Ready()) {
+        GTEST_SKIP() << "nginx is not available";
+    }
+    sim::ModemOptions o;
+    o.web = sim::Web::Address;
+    o.webAddress = nginx.Address();
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk);
+    ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
+    port_->Write(kRequest);
+    std::string got = port_->ReadUntil(kNoCarrier, milliseconds(5000));
+    EXPECT_EQ(got.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << Hex(got);
+    EXPECT_NE(got.find("tarvic test page"), std::string::npos) << Hex(got);
+    ASSERT_GE(got.size(), kNoCarrier.size());
+    EXPECT_EQ(got.substr(got.size() - kNoCarrier.size()), kNoCarrier);
+    ExpectSay("AT\r\n", kOk);
+}
+
+}  // namespace
