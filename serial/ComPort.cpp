@@ -6,7 +6,9 @@
 
 namespace {
 
-bool IsHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+bool IsHandle(HANDLE h) {
+    return h != nullptr && h != INVALID_HANDLE_VALUE;
+}
 
 void Release(HANDLE& h) {
     if (IsHandle(h)) {
@@ -49,7 +51,9 @@ void CComPort::OnError(const char*) {}
 void CComPort::OnReceive(const BYTE*, DWORD) {}
 void CComPort::OnSend(const BYTE*, DWORD) {}
 
-void CComPort::ReportSystemError() { OnError("System error!"); }
+void CComPort::ReportSystemError() {
+    OnError("System error!");
+}
 
 void CComPort::CloseEvents() {
     std::lock_guard lock(m_handleMutex);

@@ -9,7 +9,7 @@
 #include "platform/winapi.h"
 
 class CComPort {
-public:
+  public:
     CComPort();
     virtual ~CComPort();
 
@@ -40,12 +40,12 @@ public:
     // (used when the program is closed in the middle of a check).
     void Abort();
 
-protected:
+  protected:
     virtual void OnError(const char* text);
     virtual void OnReceive(const BYTE* data, DWORD length);
     virtual void OnSend(const BYTE* data, DWORD length);
 
-private:
+  private:
     static DWORD WINAPI ReaderThreadProc(LPVOID param);
     bool ReaderLoop();
     void StopReader();

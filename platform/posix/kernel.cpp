@@ -25,13 +25,13 @@ uintptr_t g_nextHandle = 0x1000;
 std::atomic<DWORD> g_nextThreadId{1};
 
 class ThreadObject : public KObject {
-public:
+  public:
     explicit ThreadObject(std::shared_ptr<Event> done) : m_done(std::move(done)) {}
     int WaitFd() const override { return m_done->WaitFd(); }
     bool Take() override { return m_done->Take(); }
     void Finished() { m_done->Set(); }
 
-private:
+  private:
     std::shared_ptr<Event> m_done;
 };
 
@@ -54,8 +54,12 @@ timespec* Remaining(bool limited, Clock::time_point deadline, timespec& ts) {
 
 }  // namespace
 
-void SetError(DWORD code) { t_lastError = code; }
-DWORD LastError() { return t_lastError; }
+void SetError(DWORD code) {
+    t_lastError = code;
+}
+DWORD LastError() {
+    return t_lastError;
+}
 
 DWORD ErrorFromErrno(int err) {
     switch (err) {
@@ -98,7 +102,9 @@ std::shared_ptr<Event> Event::Create(bool manualReset, bool signalled) {
     return std::shared_ptr<Event>(new Event(fd, manualReset));
 }
 
-Event::~Event() { close(m_fd); }
+Event::~Event() {
+    close(m_fd);
+}
 
 bool Event::Set() {
     Publish();

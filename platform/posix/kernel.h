@@ -16,7 +16,7 @@ DWORD LastError();
 DWORD ErrorFromErrno(int err);
 
 class KObject {
-public:
+  public:
     virtual ~KObject() = default;
     // A descriptor that polls readable while the object is signalled, or -1.
     virtual int WaitFd() const { return -1; }
@@ -28,19 +28,19 @@ public:
     // The handle has been closed; the object may live on while others still use it.
     virtual void Closed() {}
 
-protected:
+  protected:
     // The signalling side publishes with Publish(), the waiting side pairs with Observe(),
     // so that what a thread wrote before a signal is visible after the wait (a poll on an
     // eventfd carries no ordering that the thread sanitizer can see).
     void Publish() { m_seq.fetch_add(1, std::memory_order_release); }
     void Observe() const { (void)m_seq.load(std::memory_order_acquire); }
 
-private:
+  private:
     std::atomic<uint64_t> m_seq{0};
 };
 
 class Event : public KObject {
-public:
+  public:
     // nullptr (and errno) when no eventfd can be had.
     static std::shared_ptr<Event> Create(bool manualReset, bool signalled);
     ~Event() override;
@@ -52,7 +52,7 @@ public:
     bool Set();
     bool Reset();
 
-private:
+  private:
     Event(int fd, bool manualReset) : m_fd(fd), m_bManualReset(manualReset) {}
     int m_fd;
     bool m_bManualReset;

@@ -27,12 +27,12 @@ struct Speed {
     speed_t code;
 };
 constexpr Speed kSpeeds[] = {
-    {50, B50},         {75, B75},         {110, B110},         {134, B134},
-    {150, B150},       {200, B200},       {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
@@ -261,7 +261,8 @@ void Port::Drive() {
         timespec ts;
         timespec* limit = nullptr;
         if (deadline != Clock::time_point::max()) {
-            auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
             if (left.count() < 0) {
                 left = std::chrono::nanoseconds::zero();
             }
@@ -407,14 +408,18 @@ DWORD Port::Take(BYTE* dest, DWORD count) {
     return n;
 }
 
-void Port::CompleteRead(ReadOp& op, DWORD status, DWORD n) { Finish(op.ov, status, n, op.event); }
+void Port::CompleteRead(ReadOp& op, DWORD status, DWORD n) {
+    Finish(op.ov, status, n, op.event);
+}
 
 void Port::CompleteWait(WaitOp& op, DWORD status, DWORD mask) {
     *op.mask = mask;
     Finish(op.ov, status, 0, op.event);
 }
 
-void Port::CompleteWrite(WriteOp& op, DWORD status) { Finish(op.ov, status, op.done, op.event); }
+void Port::CompleteWrite(WriteOp& op, DWORD status) {
+    Finish(op.ov, status, op.done, op.event);
+}
 
 DWORD Port::QueuedOut() const {
     DWORD n = 0;
@@ -702,9 +707,9 @@ BOOL Port::WaitEvent(DWORD* mask, OVERLAPPED* ov) {
         return FALSE;
     }
     if (ov == nullptr) {
-        return RunToEnd(
-            [&](OVERLAPPED* o, std::shared_ptr<Event> e) { return StartWait(mask, o, std::move(e)); },
-            nullptr);
+        return RunToEnd([&](OVERLAPPED* o,
+                            std::shared_ptr<Event> e) { return StartWait(mask, o, std::move(e)); },
+                        nullptr);
     }
     return StartWait(mask, ov, EventOf(ov));
 }
@@ -770,8 +775,7 @@ BOOL Port::StartRead(BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,
     DWORD interval = cto.ReadIntervalTimeout == 0xFFFFFFFFu ? 0 : cto.ReadIntervalTimeout;
     const bool silent = interval != 0 && !m_input.empty() &&
                         now >= m_lastArrival + std::chrono::milliseconds(interval);
-    if (m_reads.empty() &&
-        (m_input.size() >= count || returnAtOnce || silent || m_bHungUp)) {
+    if (m_reads.empty() && (m_input.size() >= count || returnAtOnce || silent || m_bHungUp)) {
         DWORD n = Take(buf, count);
         if (done != nullptr) {
             *done = n;
@@ -781,7 +785,8 @@ BOOL Port::StartRead(BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,
     }
     auto expiry = Clock::time_point::max();
     if (totals) {
-        uint64_t ms = uint64_t{cto.ReadTotalTimeoutMultiplier} * count + cto.ReadTotalTimeoutConstant;
+        uint64_t ms =
+            uint64_t{cto.ReadTotalTimeoutMultiplier} * count + cto.ReadTotalTimeoutConstant;
         expiry = now + std::chrono::milliseconds(ms);
     }
     if (cto.ReadIntervalTimeout == 0xFFFFFFFFu && totals) {

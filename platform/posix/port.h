@@ -1,5 +1,5 @@
-// A serial port handle: the tty descriptor (Start takes it over), owned by a driver thread that always drains the
-// line into an input queue, and the overlapped operations pending on it.
+// A serial port handle: the tty descriptor (Start takes it over), owned by a driver thread that
+// always drains the line into an input queue, and the overlapped operations pending on it.
 #pragma once
 
 #include <termios.h>
@@ -21,7 +21,7 @@ namespace tarvic::posix {
 bool ResolvePortName(const char* name, std::string& path);
 
 class Port : public KObject {
-public:
+  public:
     // Takes over fd (an open tty) and starts the driver; nullptr if that fails.
     static std::shared_ptr<Port> Start(int fd);
     ~Port() override;
@@ -43,7 +43,7 @@ public:
     BOOL Write(const void* buf, DWORD count, DWORD* done, OVERLAPPED* ov);
     BOOL Cancel(OVERLAPPED* ov);
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
 
     struct ReadOp {

@@ -8,8 +8,9 @@
 namespace tarvic::posix {
 
 struct Ops {
-    HANDLE (*CreateFileA)(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
-                          DWORD disposition, DWORD flags, HANDLE templ);
+    HANDLE (*CreateFileA)
+    (LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+     DWORD flags, HANDLE templ);
     BOOL (*GetCommState)(HANDLE port, LPDCB dcb);
     BOOL (*SetCommState)(HANDLE port, LPDCB dcb);
     BOOL (*GetCommTimeouts)(HANDLE port, LPCOMMTIMEOUTS cto);
@@ -20,18 +21,18 @@ struct Ops {
     BOOL (*WaitCommEvent)(HANDLE port, LPDWORD mask, LPOVERLAPPED ov);
     BOOL (*ClearCommError)(HANDLE port, LPDWORD errors, LPCOMSTAT stat);
     BOOL (*ReadFile)(HANDLE file, LPVOID buf, DWORD toRead, LPDWORD read, LPOVERLAPPED ov);
-    BOOL (*WriteFile)(HANDLE file, LPCVOID buf, DWORD toWrite, LPDWORD written,
-                      LPOVERLAPPED ov);
+    BOOL (*WriteFile)(HANDLE file, LPCVOID buf, DWORD toWrite, LPDWORD written, LPOVERLAPPED ov);
     BOOL (*GetOverlappedResult)(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait);
     BOOL (*CancelIoEx)(HANDLE file, LPOVERLAPPED ov);
-    HANDLE (*CreateEventA)(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState,
-                           LPCSTR name);
+    HANDLE (*CreateEventA)
+    (LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name);
     BOOL (*SetEvent)(HANDLE event);
     BOOL (*ResetEvent)(HANDLE event);
     DWORD (*WaitForSingleObject)(HANDLE h, DWORD ms);
     DWORD (*WaitForMultipleObjects)(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
-    HANDLE (*CreateThread)(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc,
-                           LPVOID param, DWORD flags, LPDWORD id);
+    HANDLE (*CreateThread)
+    (LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc, LPVOID param, DWORD flags,
+     LPDWORD id);
     void (*Sleep)(DWORD ms);
     BOOL (*CloseHandle)(HANDLE h);
     DWORD (*GetLastError)();
@@ -50,13 +51,13 @@ void InstallOps(const Ops* ops);
 
 // Installs a table for one scope and puts the previous one back.
 class ScopedOps {
-public:
+  public:
     explicit ScopedOps(const Ops& ops) : m_previous(&CurrentOps()) { InstallOps(&ops); }
     ~ScopedOps() { InstallOps(m_previous); }
     ScopedOps(const ScopedOps&) = delete;
     ScopedOps& operator=(const ScopedOps&) = delete;
 
-private:
+  private:
     const Ops* m_previous;
 };
 

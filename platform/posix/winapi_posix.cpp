@@ -208,7 +208,9 @@ BOOL RealResetEvent(HANDLE h) {
     return TRUE;
 }
 
-DWORD RealWaitForSingleObject(HANDLE h, DWORD ms) { return WaitHandles(1, &h, false, ms); }
+DWORD RealWaitForSingleObject(HANDLE h, DWORD ms) {
+    return WaitHandles(1, &h, false, ms);
+}
 
 DWORD RealWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
     return WaitHandles(count, handles, waitAll != FALSE, ms);
@@ -238,8 +240,12 @@ BOOL RealCloseHandle(HANDLE h) {
     return TRUE;
 }
 
-DWORD RealGetLastError() { return LastError(); }
-void RealSetLastError(DWORD code) { SetError(code); }
+DWORD RealGetLastError() {
+    return LastError();
+}
+void RealSetLastError(DWORD code) {
+    SetError(code);
+}
 
 constexpr Ops kReal = {
     RealCreateFileA,
@@ -270,13 +276,21 @@ constexpr Ops kReal = {
 
 std::atomic<const Ops*> g_ops{&kReal};
 
-const Ops& Current() { return *g_ops.load(std::memory_order_acquire); }
+const Ops& Current() {
+    return *g_ops.load(std::memory_order_acquire);
+}
 
 }  // namespace
 
-const Ops& RealOps() { return kReal; }
-const Ops& CurrentOps() { return Current(); }
-void InstallOps(const Ops* ops) { g_ops.store(ops ? ops : &kReal, std::memory_order_release); }
+const Ops& RealOps() {
+    return kReal;
+}
+const Ops& CurrentOps() {
+    return Current();
+}
+void InstallOps(const Ops* ops) {
+    g_ops.store(ops ? ops : &kReal, std::memory_order_release);
+}
 
 }  // namespace tarvic::posix
 
@@ -286,16 +300,24 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
                           DWORD disposition, DWORD flags, HANDLE templ) {
     return Current().CreateFileA(name, access, share, sa, disposition, flags, templ);
 }
-BOOL WINAPI GetCommState(HANDLE port, LPDCB dcb) { return Current().GetCommState(port, dcb); }
-BOOL WINAPI SetCommState(HANDLE port, LPDCB dcb) { return Current().SetCommState(port, dcb); }
+BOOL WINAPI GetCommState(HANDLE port, LPDCB dcb) {
+    return Current().GetCommState(port, dcb);
+}
+BOOL WINAPI SetCommState(HANDLE port, LPDCB dcb) {
+    return Current().SetCommState(port, dcb);
+}
 BOOL WINAPI GetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS cto) {
     return Current().GetCommTimeouts(port, cto);
 }
 BOOL WINAPI SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS cto) {
     return Current().SetCommTimeouts(port, cto);
 }
-BOOL WINAPI SetCommMask(HANDLE port, DWORD mask) { return Current().SetCommMask(port, mask); }
-BOOL WINAPI PurgeComm(HANDLE port, DWORD flags) { return Current().PurgeComm(port, flags); }
+BOOL WINAPI SetCommMask(HANDLE port, DWORD mask) {
+    return Current().SetCommMask(port, mask);
+}
+BOOL WINAPI PurgeComm(HANDLE port, DWORD flags) {
+    return Current().PurgeComm(port, flags);
+}
 BOOL WINAPI EscapeCommFunction(HANDLE port, DWORD func) {
     return Current().EscapeCommFunction(port, func);
 }
@@ -308,20 +330,25 @@ BOOL WINAPI ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT stat) {
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buf, DWORD toRead, LPDWORD read, LPOVERLAPPED ov) {
     return Current().ReadFile(file, buf, toRead, read, ov);
 }
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buf, DWORD toWrite, LPDWORD written,
-                      LPOVERLAPPED ov) {
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buf, DWORD toWrite, LPDWORD written, LPOVERLAPPED ov) {
     return Current().WriteFile(file, buf, toWrite, written, ov);
 }
 BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
     return Current().GetOverlappedResult(file, ov, transferred, wait);
 }
-BOOL WINAPI CancelIoEx(HANDLE file, LPOVERLAPPED ov) { return Current().CancelIoEx(file, ov); }
+BOOL WINAPI CancelIoEx(HANDLE file, LPOVERLAPPED ov) {
+    return Current().CancelIoEx(file, ov);
+}
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState,
                            LPCSTR name) {
     return Current().CreateEventA(sa, manualReset, initialState, name);
 }
-BOOL WINAPI SetEvent(HANDLE event) { return Current().SetEvent(event); }
-BOOL WINAPI ResetEvent(HANDLE event) { return Current().ResetEvent(event); }
+BOOL WINAPI SetEvent(HANDLE event) {
+    return Current().SetEvent(event);
+}
+BOOL WINAPI ResetEvent(HANDLE event) {
+    return Current().ResetEvent(event);
+}
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
     return Current().WaitForSingleObject(h, ms);
 }
@@ -332,7 +359,15 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_STAR
                            LPVOID param, DWORD flags, LPDWORD id) {
     return Current().CreateThread(sa, stack, proc, param, flags, id);
 }
-void WINAPI Sleep(DWORD ms) { Current().Sleep(ms); }
-BOOL WINAPI CloseHandle(HANDLE h) { return Current().CloseHandle(h); }
-DWORD WINAPI GetLastError(void) { return Current().GetLastError(); }
-void WINAPI SetLastError(DWORD code) { Current().SetLastError(code); }
+void WINAPI Sleep(DWORD ms) {
+    Current().Sleep(ms);
+}
+BOOL WINAPI CloseHandle(HANDLE h) {
+    return Current().CloseHandle(h);
+}
+DWORD WINAPI GetLastError(void) {
+    return Current().GetLastError();
+}
+void WINAPI SetLastError(DWORD code) {
+    Current().SetLastError(code);
+}

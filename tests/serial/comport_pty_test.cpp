@@ -47,7 +47,7 @@ bool AwaitReceived(const RecordingPort& port, size_t n) {
 
 // Sends after a delay on a thread of its own, so that a Read is already waiting.
 class LateSender {
-public:
+  public:
     LateSender(Pty& pty, Bytes bytes, int delayMs = 50)
         : m_thread([&pty, bytes, delayMs] {
               SleepMs(delayMs);
@@ -55,12 +55,12 @@ public:
           }) {}
     ~LateSender() { m_thread.join(); }
 
-private:
+  private:
     std::thread m_thread;
 };
 
 class PtyPort : public ::testing::Test {
-protected:
+  protected:
     void Configure(DWORD baud, int intervalChars, int bufferSize = 1024) {
         port.SetPortNumber(pty.Number());
         port.SetBaudRate(baud);

@@ -51,7 +51,7 @@ struct Overlapped {
 
 // A pseudo-terminal opened as COM<n>: with only an interval time-out set.
 class OpenPort : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port = OpenCom(pty.Number());
         ASSERT_NE(port, INVALID_HANDLE_VALUE);

@@ -20,7 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void Fail(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
 
 struct PrivateConfig {
     std::string root;
@@ -130,7 +132,9 @@ termios Pty::SlaveTermios() const {
     return t;
 }
 
-void Pty::SetSlaveTermios(const termios& t) { tcsetattr(m_slave, TCSANOW, &t); }
+void Pty::SetSlaveTermios(const termios& t) {
+    tcsetattr(m_slave, TCSANOW, &t);
+}
 
 std::vector<std::string> RecordingPort::Errors() const {
     std::lock_guard lock(m_mutex);
@@ -158,7 +162,9 @@ void RecordingPort::OnReceive(const BYTE* data, DWORD length) {
     }
 }
 
-void RecordingPort::OnSend(const BYTE*, DWORD) { m_sends.fetch_add(1); }
+void RecordingPort::OnSend(const BYTE*, DWORD) {
+    m_sends.fetch_add(1);
+}
 
 Bytes Pattern(size_t n, uint8_t seed) {
     Bytes out(n);
@@ -185,6 +191,8 @@ double CpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace tarvic::test

@@ -23,7 +23,7 @@ const std::string& PortDirectory();
 // A pseudo-terminal whose slave is published as com<number>. The test keeps a slave
 // descriptor open, so that the master sees no hang-up while the port is closed.
 class Pty {
-public:
+  public:
     explicit Pty(int number);
     ~Pty();
     Pty(const Pty&) = delete;
@@ -40,7 +40,7 @@ public:
     termios SlaveTermios() const;
     void SetSlaveTermios(const termios& t);
 
-private:
+  private:
     int m_number;
     int m_master = -1;
     int m_slave = -1;
@@ -51,7 +51,7 @@ private:
 // A CComPort that records what its hooks see. Close it before it is destroyed: the
 // reader calls the hooks, and they must not run while the derived part is going.
 class RecordingPort : public CComPort {
-public:
+  public:
     std::vector<std::string> Errors() const;
     std::vector<Bytes> Received() const;
     int Sends() const { return m_sends.load(); }
@@ -59,12 +59,12 @@ public:
     std::atomic<bool> holdReceive{false};
     std::atomic<int> receiving{0};
 
-protected:
+  protected:
     void OnError(const char* text) override;
     void OnReceive(const BYTE* data, DWORD length) override;
     void OnSend(const BYTE* data, DWORD length) override;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_errors;
     std::vector<Bytes> m_received;
