@@ -1,0 +1,90 @@
+#include "app/tarvicDlg.h"
+
+#include <cstdio>
+
+#include "app/tarvic.h"
+
+namespace {
+
+// A public web site whose root page answers a plain HTTP GET with 200.
+constexpr const char* kDefaultHost = "example.com";
+
+constexpr int kPortCount = 8;
+
+void FillPortList(CComboBox* list, int selected) {
+    for (int port = 1; port <= kPortCount; ++port) {
+        char name[8];
+        std::snprintf(name, sizeof name, "COM%d", port);
+        list->AddString(name);
+    }
+    list->SetCurSel(selected);
+}
+
+}  // namespace
+
+CTarvicDlg::CTarvicDlg(CWnd* pParent) : CDialog(IDD, pParent) {
+    m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
+}
+
+CTarvicDlg::~CTarvicDlg() = default;
+
+const MessageMap& CTarvicDlg::GetMessageMap() const {
+    static const MessageMap map = {
+        {WM_PAINT, OnMessage(&CTarvicDlg::OnPaint)},
+        {WM_QUERYDRAGICON, OnMessage(&CTarvicDlg::OnQueryDragIcon)},
+    };
+    return map;
+}
+
+void CTarvicDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+}
+
+BOOL CTarvicDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+
+    m_bBusy = false;
+
+    FillPortList(static_cast<CComboBox*>(GetDlgItem(IDC_GPRS_PORT)), 0);  // COM1
+    FillPortList(static_cast<CComboBox*>(GetDlgItem(IDC_485_PORT)), 3);   // COM4
+    SetDlgItemText(IDC_URL, kDefaultHost);
+
+    return TRUE;  // the focus goes to the first tab stop, START
+}
+
+void CTarvicDlg::OnPaint() {
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(this);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+
+    const int cxIcon = GetSystemMetrics(SM_CXICON);
+    const int cyIcon = GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    // Centred; the division rounds toward zero, also when the icon is the wider.
+    const int x = (rect.right - rect.left - cxIcon + 1) / 2;
+    const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
+
+    dc.DrawIcon(x, y, m_hIcon);
+}
+
+HCURSOR CTarvicDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}
+
+// Received bytes reach the checks through Read only.
+void CTarvicDlg::OnReceive(const BYTE*, DWORD) {}
+
+// START and closing belong to the check run; until it is built, START does nothing and
+// closing is the framework's.
+void CTarvicDlg::OnOK() {}
+
+void CTarvicDlg::OnCancel() {
+    CDialog::OnCancel();
+}

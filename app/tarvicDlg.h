@@ -1,0 +1,40 @@
+// The main dialog. It is also the one serial port object of the program: START and both
+// checks configure, open, read, write and close the port through it.
+#pragma once
+
+#include <atomic>
+
+#include "platform/ui/framework.h"
+#include "res/resource.h"
+#include "serial/ComPort.h"
+
+class CTarvicDlg : public CDialog, public CComPort {
+  public:
+    explicit CTarvicDlg(CWnd* pParent = nullptr);
+    ~CTarvicDlg() override;
+
+    enum { IDD = IDD_TARVIC_DIALOG };
+
+    void OnOK() override;      // START
+    void OnCancel() override;  // Esc and the close box
+
+    static DWORD WINAPI CheckThread(LPVOID param);
+
+  protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnReceive(const BYTE* data, DWORD length) override;
+
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    const MessageMap& GetMessageMap() const override;
+
+  private:
+    bool CheckGprs();
+    bool Check485();
+
+    HANDLE m_hCheckThread = nullptr;
+    DWORD m_dwCheckThreadId = 0;
+    std::atomic<bool> m_bBusy{false};  // START on the UI thread, cleared by the check thread
+    HICON m_hIcon;
+};

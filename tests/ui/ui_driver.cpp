@@ -1,0 +1,230 @@
+#include "tests/ui/ui_driver.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "platform/ui/qt/backend.h"
+
+namespace uitest {
+namespace {
+
+QWidget* Window(const CWnd& dlg) {
+    return ui::ToWidget(dlg.GetSafeHwnd());
+}
+
+QWidget* Control(const CWnd& dlg, int id) {
+    const CWnd* item = dlg.GetDlgItem(id);
+    return item ? ui::ToWidget(item->GetSafeHwnd()) : nullptr;
+}
+
+std::vector<QMessageBox*> Boxes() {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+            boxes.push_back(box);
+        }
+    }
+    return boxes;
+}
+
+BoxIcon IconOf(const QMessageBox* box) {
+    switch (box->icon()) {
+        case QMessageBox::Information:
+            return BoxIcon::Information;
+        case QMessageBox::Warning:
+            return BoxIcon::Warning;
+        case QMessageBox::Critical:
+            return BoxIcon::Error;
+        case QMessageBox::Question:
+            return BoxIcon::Question;
+        default:
+            return BoxIcon::None;
+    }
+}
+
+}  // namespace
+
+INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script, int timeoutMs) {
+    bool timedOut = false;
+    QTimer start;
+    start.setSingleShot(true);
+    QObject::connect(&start, &QTimer::timeout, [&] {
+        if (!WaitUntil([&] { return IsOpen(dlg); })) {
+            return;
+        }
+        script();
+        if (IsOpen(dlg)) {
+            ClickCloseBox(dlg);
+        }
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        timedOut = true;
+        while (ClickMessageBoxOk()) {
+        }
+        dlg.EndDialog(IDCANCEL);
+    });
+    start.start(0);
+    watchdog.start(timeoutMs);
+    const INT_PTR result = dlg.DoModal();
+    return timedOut ? kTimedOut : result;
+}
+
+bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    PumpMessagesUntil([&] { return cond() || clock.hasExpired(timeoutMs); });
+    return cond();
+}
+
+void Pump(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    PumpMessagesUntil([&] { return clock.hasExpired(ms); });
+}
+
+bool IsOpen(const CWnd& dlg) {
+    const QWidget* w = Window(dlg);
+    return w && w->isVisible();
+}
+
+void PressKey(CWnd& dlg, Key key) {
+    QWidget* window = Window(dlg);
+    if (!window) {
+        return;
+    }
+    QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+    static const Qt::Key kKeys[] = {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Tab, Qt::Key_Up,
+                                    Qt::Key_Down};
+    QTest::keyClick(target, kKeys[static_cast<int>(key)]);
+}
+
+void Click(CWnd& dlg, int id) {
+    if (QWidget* w = Control(dlg, id)) {
+        QTest::mouseClick(w, Qt::LeftButton);
+    }
+}
+
+void ClickCloseBox(CWnd& dlg) {
+    if (QWidget* w = Window(dlg)) {
+        w->close();
+    }
+}
+
+void SelectComboEntry(CWnd& dlg, int id, int index) {
+    auto* combo = qobject_cast<QComboBox*>(Control(dlg, id));
+    if (!combo || index < 0 || index >= combo->count()) {
+        return;
+    }
+    combo->setFocus(Qt::TabFocusReason);
+    while (combo->currentIndex() != index) {
+        const int before = combo->currentIndex();
+        QTest::keyClick(combo, before < index ? Qt::Key_Down : Qt::Key_Up);
+        if (combo->currentIndex() == before) {
+            return;  // the key did not move it (disabled)
+        }
+    }
+}
+
+void TypeText(CWnd& dlg, int id, const std::string& utf8) {
+    QWidget* w = Control(dlg, id);
+    QLineEdit* edit = qobject_cast<QLineEdit*>(w);
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        edit = combo->lineEdit();
+    }
+    if (!edit || !edit->isEnabled()) {
+        return;
+    }
+    edit->setFocus(Qt::TabFocusReason);
+    edit->selectAll();
+    if (utf8.empty()) {
+        QTest::keyClick(edit, Qt::Key_Delete);
+    } else {
+        QTest::keyClicks(edit, QString::fromStdString(utf8));
+    }
+}
+
+int FocusedControlId(const CWnd& dlg) {
+    const QWidget* window = Window(dlg);
+    const QWidget* focus = window ? window->focusWidget() : nullptr;
+    if (!focus) {
+        return 0;
+    }
+    for (const auto& c : ui::UiBackend::Controls(const_cast<CWnd*>(&dlg))) {
+        const QWidget* w = ui::ToWidget(c->GetSafeHwnd());
+        if (w && (w == focus || w->isAncestorOf(focus))) {
+            return c->GetDlgCtrlID();
+        }
+    }
+    return 0;
+}
+
+bool IsDefaultButton(const CWnd& dlg, int id) {
+    const auto* button = qobject_cast<const QPushButton*>(Control(dlg, id));
+    return button && button->isDefault();
+}
+
+std::string ShownText(const CWnd& dlg, int id) {
+    const QWidget* w = Control(dlg, id);
+    QString text;
+    if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
+        text = edit->text();
+    } else if (auto* combo = qobject_cast<const QComboBox*>(w)) {
+        text = combo->currentText();
+    } else if (auto* button = qobject_cast<const QPushButton*>(w)) {
+        text = button->text();
+    } else if (auto* label = qobject_cast<const QLabel*>(w)) {
+        text = label->text();
+    }
+    return text.toStdString();
+}
+
+std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
+    std::vector<std::string> entries;
+    if (auto* list = qobject_cast<const QListWidget*>(Control(dlg, id))) {
+        for (int i = 0; i < list->count(); ++i) {
+            entries.push_back(list->item(i)->text().toStdString());
+        }
+    }
+    return entries;
+}
+
+std::vector<MessageBoxInfo> OpenMessageBoxes() {
+    std::vector<MessageBoxInfo> infos;
+    for (const QMessageBox* box : Boxes()) {
+        infos.push_back({box->windowTitle().toStdString(), box->text().toStdString(), IconOf(box),
+                         box->windowModality() != Qt::NonModal});
+    }
+    return infos;
+}
+
+std::optional<MessageBoxInfo> WaitForMessageBox(int timeoutMs) {
+    if (!WaitUntil([] { return !Boxes().empty(); }, timeoutMs)) {
+        return std::nullopt;
+    }
+    return OpenMessageBoxes().front();
+}
+
+bool ClickMessageBoxOk() {
+    const auto boxes = Boxes();
+    if (boxes.empty()) {
+        return false;
+    }
+    QAbstractButton* ok = boxes.front()->button(QMessageBox::Ok);
+    if (!ok) {
+        return false;
+    }
+    QTest::mouseClick(ok, Qt::LeftButton);
+    return true;
+}
+
+}  // namespace uitest
