@@ -146,7 +146,7 @@ struct Bench::Impl {
         throw std::invalid_argument("no such simulated device: COM" + std::to_string(com));
     }
 
-    void HandleInotify() {
+    void HandleInotify(TimePoint now) {
         alignas(inotify_event) char buf[4096];
         for (;;) {
             ssize_t n = ::read(inotify.Get(), buf, sizeof buf);
@@ -164,11 +164,13 @@ struct Bench::Impl {
                 if (ev->mask & IN_OPEN) {
                     d->Log("port opened");
                 }
-                if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                // A close while someone still holds the lock is not the last one.
+                if ((ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && d->Port().Free()) {
                     d->Log("port closed");
-                    if (d->Port().ClearExclusiveIfFree()) {
+                    if (d->Port().ClearExclusive()) {
                         d->Log("exclusive flag cleared, so the port can be opened again");
                     }
+                    d->OnPortClosed(now);
                 }
             }
         }
@@ -249,9 +251,6 @@ struct Bench::Impl {
                     eventfd_t v;
                     eventfd_read(wake.Get(), &v);
                 }
-                if (fds[1].revents & POLLIN) {
-                    HandleInotify();
-                }
                 for (std::size_t i = 0; i < devices.size(); ++i) {
                     Device& d = *devices[i];
                     const pollfd& master = fds[firstFd[i] - 1];
@@ -260,6 +259,13 @@ struct Bench::Impl {
                     }
                     d.OnPollFds(&fds[firstFd[i]], now);
                     d.OnTime(now);
+                }
+                // After the input: what the tool wrote before it closed the port counts.
+                if (fds[1].revents & POLLIN) {
+                    HandleInotify(now);
+                }
+                for (const auto& device : devices) {
+                    Device& d = *device;
                     std::string written = d.Port().Flush(now);
                     if (!written.empty()) {
                         d.Log("-> " + detail::Escape(written));

@@ -89,10 +89,13 @@ class Pty {
     // Writes what is due and what the slave side takes; returns the bytes written.
     std::string Flush(TimePoint now);
 
+    // True when no one holds the port's lock (the tool locks it while it has it open).
+    bool Free() const;
     // Our own slave descriptor keeps the terminal alive, so an exclusive flag that the tool
-    // set would outlive its close and refuse its next open. Cleared once nobody holds the
-    // port's lock; returns true when it cleared the flag.
-    bool ClearExclusiveIfFree();
+    // set would outlive its close and refuse its next open. Returns true if it was set.
+    bool ClearExclusive();
+    // What a real port loses when it is closed: output not yet delivered.
+    void DiscardPending();
     void Close();
 
   private:
@@ -145,6 +148,11 @@ class Device {
     virtual std::optional<TimePoint> Deadline() const { return std::nullopt; }
     virtual void OnTime(TimePoint now) { (void)now; }
     virtual void Shutdown() {}
+    // Every program has closed the port: on a real line that drops DTR.
+    virtual void OnPortClosed(TimePoint now) {
+        (void)now;
+        pty_.DiscardPending();
+    }
 
     void Log(const std::string& text) {
         if (log_.Enabled()) {
@@ -177,6 +185,7 @@ class Modem : public Device {
     std::optional<TimePoint> Deadline() const override;
     void OnTime(TimePoint now) override;
     void Shutdown() override;
+    void OnPortClosed(TimePoint now) override;
 
     const std::vector<std::string>& Commands() const { return commands_; }
     const std::vector<Dial>& Dials() const { return dials_; }
@@ -235,6 +244,7 @@ class Rs485 : public Device {
     void OnInput(std::string_view bytes, TimePoint now) override;
     std::optional<TimePoint> Deadline() const override;
     void OnTime(TimePoint now) override;
+    void OnPortClosed(TimePoint now) override;
     int Frames() const { return frames_; }
 
   private:

@@ -529,6 +529,25 @@ void Modem::OnTime(TimePoint now) {
     }
 }
 
+void Modem::OnPortClosed(TimePoint now) {
+    // Closing the port drops DTR, and the modem hangs up, as with AT&D2. A name look-up
+    // under way is left to finish; its answer is then ignored.
+    if (mode_ != Mode::Command) {
+        Log("DTR dropped: hang-up");
+    }
+    resolving_ = false;
+    sock_.Reset();
+    toNet_.clear();
+    request_.clear();
+    builtin_ = false;
+    mode_ = Mode::Command;
+    line_.clear();
+    lineOverflow_ = false;
+    skipLf_ = false;
+    echoBuf_.clear();
+    Device::OnPortClosed(now);
+}
+
 void Modem::Shutdown() {
     if (resolver_ && resolver_->thread.joinable()) {
         resolver_->thread.join();

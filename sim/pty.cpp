@@ -125,20 +125,29 @@ std::string Pty::Flush(TimePoint now) {
     return written;
 }
 
-bool Pty::ClearExclusiveIfFree() {
-    if (!keep_.Valid()) {
-        return false;
-    }
-    int exclusive = 0;
-    if (ioctl(keep_.Get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
-        return false;
-    }
-    // A tool that still has the port open holds its lock, and our try fails.
-    if (flock(keep_.Get(), LOCK_EX | LOCK_NB) != 0) {
+bool Pty::Free() const {
+    if (!keep_.Valid() || flock(keep_.Get(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
     flock(keep_.Get(), LOCK_UN);
+    return true;
+}
+
+bool Pty::ClearExclusive() {
+    int exclusive = 0;
+    if (!keep_.Valid() || ioctl(keep_.Get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
+        return false;
+    }
     return ioctl(keep_.Get(), TIOCNXCL) == 0;
+}
+
+void Pty::DiscardPending() {
+    queue_.clear();
+    out_.clear();
+    lastDue_ = {};
+    if (keep_.Valid()) {
+        tcflush(keep_.Get(), TCIFLUSH);  // written to the slave side, not read by anyone
+    }
 }
 
 void Pty::Close() {

@@ -33,6 +33,11 @@ void Rs485::OnTime(TimePoint now) {
     }
 }
 
+void Rs485::OnPortClosed(TimePoint now) {
+    frame_.clear();
+    Device::OnPortClosed(now);
+}
+
 void Rs485::Complete(TimePoint now) {
     std::string frame = std::exchange(frame_, {});
     ++frames_;

@@ -372,6 +372,51 @@ TEST_F(ModemTest, DirectDialsTheNamedHostAndPort) {
     EXPECT_EQ(web.server.Connections(), 2);
 }
 
+// Closing a real port drops DTR: the modem hangs up and what it had not yet delivered is
+// lost, so the next open starts clean.
+TEST_F(ModemTest, ClosingThePortHangsUpTheConnection) {
+    std::mutex mu;
+    bool farEndSawClose = false;
+    simtest::TcpServer server([&](int fd) {
+        simtest::RecvUntil(fd, "never sent");  // returns when the modem closes
+        std::lock_guard<std::mutex> lock(mu);
+        farEndSawClose = true;
+    });
+    sim::ModemOptions o;
+    o.contextActive = true;
+    o.web = sim::Web::Address;
+    o.webAddress = server.Address();
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
+    ASSERT_TRUE(bench_->ModemInDataMode());
+    port_.reset();
+    EXPECT_TRUE(bench_->WaitUntil([&] { return !bench_->ModemInDataMode(); }, milliseconds(3000)));
+    EXPECT_TRUE(bench_->WaitUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(mu);
+            return farEndSawClose;
+        },
+        milliseconds(3000)));
+    port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
+    ExpectSay("AT\r\n", kOk);  // command mode, echo still off
+}
+
+TEST_F(ModemTest, AnswerPendingAtCloseIsLost) {
+    sim::ModemOptions o;
+    o.activationDelay = milliseconds(300);
+    StartModem(o);
+    EchoOff();
+    port_->Write("AT#SGACT=1,1\r\n");
+    ASSERT_TRUE(bench_->WaitModemReceived("AT#SGACT=1,1\r\n", milliseconds(3000)));
+    port_.reset();
+    std::this_thread::sleep_for(milliseconds(500));
+    port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
+    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
+    ExpectSay("AT\r\n", kOk);
+    EXPECT_TRUE(bench_->ModemContextActive());
+}
+
 TEST(ModemOptionsTest, BadWebAddressIsRefusedAtOnce) {
     simtest::TempDir home;
     sim::Bench bench(home.Path());

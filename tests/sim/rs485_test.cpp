@@ -187,6 +187,20 @@ TEST_F(Rs485Test, ReplyWaitsForTheTurnaround) {
     EXPECT_EQ(Hex(Bursts(chunks).front().bytes), Hex(kReply));
 }
 
+TEST_F(Rs485Test, ReplyPendingAtCloseIsLost) {
+    sim::Rs485Options o;
+    o.turnaround = std::chrono::milliseconds(200);
+    StartDevice(o);
+    port_->Write(kPattern);
+    ASSERT_TRUE(bench_->WaitRs485Received(10, milliseconds(3000)));
+    port_.reset();
+    std::this_thread::sleep_for(milliseconds(300));
+    port_ = std::make_unique<TestPort>(bench_->LinkPath(4));
+    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
+    port_->Write(kPattern);
+    EXPECT_EQ(Hex(port_->ReadCount(10)), Hex(kReply));
+}
+
 TEST_F(Rs485Test, ScenarioCanChangeWhileRunning) {
     StartDevice({});
     port_->Write(kPattern);
