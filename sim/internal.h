@@ -220,6 +220,7 @@ class Modem : public Device {
     Mode mode_ = Mode::Command;
     bool contextActive_ = false;
     std::vector<int> errorsGiven_;
+    int dialsRefused_ = 0;
     std::uint32_t noise_ = 0x2545F491u;
     std::vector<std::string> commands_;
     std::vector<Dial> dials_;

@@ -78,6 +78,7 @@ Modem scenarios (to see how tarvic copes with a difficult modem)
   --noise K                put K random bytes (never zero, CR or LF) in front of
                            every answer
   --dial-never-connects    AT#SD gets no answer at all
+  --refuse-dials N         the first N dials fail with NO CARRIER, then dials work
   --connect-timeout MS     give up a dial after MS ms with NO CARRIER (default 15000)
 
 RS-485 device scenarios (115200 baud; it collects a frame until 5 ms of silence
@@ -251,6 +252,8 @@ Config Parse(int argc, char** argv) {
         } else if (flag == "--dial-never-connects") {
             noValue();
             c.modem.dialNeverConnects = true;
+        } else if (flag == "--refuse-dials") {
+            c.modem.refusedDials = static_cast<int>(Number(flag, value(), 0, 1000000));
         } else if (flag == "--connect-timeout") {
             c.modem.connectTimeout = WholeMillis(flag, value());
         } else if (flag == "--rs485-reply") {

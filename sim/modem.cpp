@@ -105,6 +105,7 @@ struct Modem::Resolver {
 
 Modem::Modem(int com, std::string link, Logger& log, ModemOptions options, int wakeFd)
     : Device(com, std::move(link), log), wakeFd_(wakeFd) {
+    contextActive_ = options.contextActive;
     SetOptions(std::move(options));
 }
 
@@ -114,8 +115,8 @@ Modem::~Modem() {
 
 void Modem::SetOptions(ModemOptions options) {
     opt_ = std::move(options);
-    contextActive_ = opt_.contextActive;
     errorsGiven_.assign(opt_.errors.size(), 0);
+    dialsRefused_ = 0;
 }
 
 bool Modem::AcceptsInput() const {
@@ -255,6 +256,13 @@ void Modem::HandleDial(const std::string& args, TimePoint now) {
         return;
     }
     dials_.push_back({host, port});
+    if (dialsRefused_ < opt_.refusedDials) {
+        ++dialsRefused_;
+        Log("scenario: dial " + std::to_string(dialsRefused_) + " of " +
+            std::to_string(opt_.refusedDials) + " to " + host + " fails");
+        Reply(kNoCarrier, now);
+        return;
+    }
     if (opt_.dialNeverConnects) {
         Log("scenario: dial to " + host + " never connects");
         return;

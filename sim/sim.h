@@ -52,6 +52,7 @@ struct ModemOptions {
     std::size_t nulBefore = 0;                  // NUL bytes ahead of each reply
     std::size_t noiseBefore = 0;     // noise bytes (never NUL, CR or LF) ahead of each reply
     bool dialNeverConnects = false;  // AT#SD gets no answer at all
+    int refusedDials = 0;            // the first this many dials fail with NO CARRIER
     Web web = Web::Builtin;
     std::string webAddress;  // "IP:PORT" (IPv6 as "[addr]:port") for Web::Address
     std::string builtinStatus = "HTTP/1.1 200 OK";    // status line of the built-in answer
@@ -105,8 +106,9 @@ class Bench {
     std::string LinkPath(int comNumber) const;    // <PortsDir>/comN
     std::string DevicePath(int comNumber) const;  // the slave, e.g. /dev/pts/3
 
-    // Replace a device's scenario while it runs. For the modem this also restarts the
-    // ERROR counts and sets the context state to options.contextActive.
+    // Replace a device's scenario while it runs. The modem keeps its state (echo, context,
+    // connection; options.contextActive is not applied) and starts its ERROR and refused-dial
+    // counts again.
     void SetModemOptions(int comNumber, ModemOptions options);
     void SetRs485Options(int comNumber, Rs485Options options);
 

@@ -161,6 +161,15 @@ std::vector<ExchangeCase> ExchangeCases() {
              o.dialNeverConnects = true;
          }),
          {{kEchoOff, kEchoOffAnswer}, {"AT#SD=1,0,80,\"example.com\"\r\n", ""}, {"AT\r\n", kOk}}},
+        {"RefusedDialsThenConnect",
+         With([](auto& o) {
+             o.contextActive = true;
+             o.refusedDials = 2;
+         }),
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier},
+          {"AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier},
+          {"AT#SD=1,0,80,\"example.com\"\r\n", kConnect}}},
         {"BuiltinWebQuotedHost",
          With([](auto& o) { o.contextActive = true; }),
          {{kEchoOff, kEchoOffAnswer}, {"AT#SD=1,0,80,\"example.com\"\r\n", kConnect}}},
@@ -415,6 +424,18 @@ TEST_F(ModemTest, AnswerPendingAtCloseIsLost) {
     EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
     ExpectSay("AT\r\n", kOk);
     EXPECT_TRUE(bench_->ModemContextActive());
+}
+
+TEST_F(ModemTest, NewScenarioKeepsTheModemState) {
+    sim::ModemOptions o;
+    o.errors = {{"AT", 1}};
+    StartModem(o);
+    ExpectSay("AT\r\n", "AT\r" + kError);
+    EchoOff();
+    ExpectSay("AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk);
+    bench_->SetModemOptions(1, o);                            // the ERROR count starts again
+    ExpectSay("AT\r\n", kError);                              // echo stays off
+    ExpectSay("AT#SGACT?\r\n", "\r\n#SGACT: 1,1\r\n" + kOk);  // context stays active
 }
 
 TEST(ModemOptionsTest, BadWebAddressIsRefusedAtOnce) {
