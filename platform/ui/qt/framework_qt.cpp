@@ -213,11 +213,15 @@ void BuildDialog(CDialog* dlg, DialogWindow* window, const rc::Dialog& t) {
         } else if (c.className == "static") {
             auto* label = new QLabel(text, window);
             const uint32_t align = c.style & kStaticAlignMask;
-            label->setAlignment((align == 1   ? Qt::AlignHCenter
-                                 : align == 2 ? Qt::AlignRight
-                                              : Qt::AlignLeft) |
-                                Qt::AlignTop);
-            label->setWordWrap(true);
+            const Qt::Alignment horizontal = align == 1   ? Qt::AlignHCenter
+                                             : align == 2 ? Qt::AlignRight
+                                                          : Qt::AlignLeft;
+            // A one-line label sits on the middle line of its box, level with the field
+            // beside it; longer texts wrap from the top.
+            const bool oneLine =
+                QFontMetrics(font).horizontalAdvance(text) <= du.X(c.cx) && !text.contains('\n');
+            label->setAlignment(horizontal | (oneLine ? Qt::AlignVCenter : Qt::AlignTop));
+            label->setWordWrap(!oneLine);
             w = label;
         } else if (c.className == "combobox") {
             const bool editable = (c.style & kComboTypeMask) != kComboDropDownList;
