@@ -1,16 +1,13 @@
 #include "platform/posix/kernel.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
-#include <vector>
 
 namespace tarvic::posix {
 
@@ -24,35 +21,30 @@ std::unordered_map<uintptr_t, std::shared_ptr<KObject>> g_registry;
 uintptr_t g_nextHandle = 0x1000;
 std::atomic<DWORD> g_nextThreadId{1};
 
+// One lock for every event's state and waiters: waits span several events, and the
+// operations under it are a few assignments.
+std::mutex g_eventMutex;
+
 class ThreadObject : public KObject {
   public:
-    explicit ThreadObject(std::shared_ptr<Event> done) : m_done(std::move(done)) {}
-    int WaitFd() const override { return m_done->WaitFd(); }
-    bool Take() override { return m_done->Take(); }
-    void Finished() { m_done->Set(); }
+    Event* Waitable() override { return &m_done; }
+    void Finished() { m_done.Set(); }
 
   private:
-    std::shared_ptr<Event> m_done;
+    Event m_done{true, false};
 };
 
 using Clock = std::chrono::steady_clock;
 
-// Remaining time until deadline for ppoll, or nullptr for no limit.
-timespec* Remaining(bool limited, Clock::time_point deadline, timespec& ts) {
-    if (!limited) {
-        return nullptr;
-    }
-    auto left = deadline - Clock::now();
-    if (left < Clock::duration::zero()) {
-        left = Clock::duration::zero();
-    }
-    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
-    ts.tv_nsec = static_cast<long>(ns % 1000000000);
-    return &ts;
-}
-
 }  // namespace
+
+struct Event::Waiter {
+    std::condition_variable cv;
+    const std::vector<Event*>* events;
+    bool all;
+    int satisfied = -1;    // wait for any: the index that released it
+    bool changed = false;  // wait for all: something was set
+};
 
 void SetError(DWORD code) {
     t_lastError = code;
@@ -94,42 +86,79 @@ DWORD ErrorFromErrno(int err) {
     }
 }
 
-std::shared_ptr<Event> Event::Create(bool manualReset, bool signalled) {
-    int fd = eventfd(signalled ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
+void Event::Set() {
+    std::lock_guard lock(g_eventMutex);
+    m_bSignalled = true;
+    for (Waiter* w : m_waiters) {
+        if (w->all) {
+            w->changed = true;
+            w->cv.notify_one();
+            continue;
+        }
+        if (w->satisfied >= 0) {
+            continue;
+        }
+        auto it = std::find(w->events->begin(), w->events->end(), this);
+        w->satisfied = static_cast<int>(it - w->events->begin());
+        w->cv.notify_one();
+        if (!m_bManualReset) {
+            m_bSignalled = false;  // one waiter takes an auto-reset event
+            break;
+        }
     }
-    return std::shared_ptr<Event>(new Event(fd, manualReset));
 }
 
-Event::~Event() {
-    close(m_fd);
+void Event::Reset() {
+    std::lock_guard lock(g_eventMutex);
+    m_bSignalled = false;
 }
 
-bool Event::Set() {
-    Publish();
-    uint64_t one = 1;
-    return write(m_fd, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
-}
-
-bool Event::Reset() {
-    uint64_t value;
-    // One read empties the counter; EAGAIN means it was not set.
-    return read(m_fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value) ||
-           errno == EAGAIN;
-}
-
-bool Event::Take() {
-    if (m_bManualReset) {
-        Observe();
-        return true;
+DWORD WaitEvents(const std::vector<Event*>& events, bool waitAll, DWORD ms) {
+    const bool limited = ms != INFINITE;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? ms : 0);
+    std::unique_lock lock(g_eventMutex);
+    Event::Waiter waiter;
+    waiter.events = &events;
+    waiter.all = waitAll;
+    for (;;) {
+        if (waitAll) {
+            if (std::all_of(events.begin(), events.end(),
+                            [](Event* e) { return e->m_bSignalled; })) {
+                for (Event* e : events) {
+                    e->m_bSignalled = e->m_bManualReset;
+                }
+                return WAIT_OBJECT_0;
+            }
+        } else {
+            for (size_t i = 0; i < events.size(); ++i) {
+                if (events[i]->m_bSignalled) {
+                    events[i]->m_bSignalled = events[i]->m_bManualReset;
+                    return WAIT_OBJECT_0 + static_cast<DWORD>(i);
+                }
+            }
+        }
+        for (Event* e : events) {
+            e->m_waiters.push_back(&waiter);
+        }
+        auto released = [&] { return waitAll ? waiter.changed : waiter.satisfied >= 0; };
+        bool done = true;
+        if (limited) {
+            done = waiter.cv.wait_until(lock, deadline, released);
+        } else {
+            waiter.cv.wait(lock, released);
+        }
+        for (Event* e : events) {
+            auto& list = e->m_waiters;
+            list.erase(std::remove(list.begin(), list.end(), &waiter), list.end());
+        }
+        if (!done) {
+            return WAIT_TIMEOUT;
+        }
+        if (!waitAll) {
+            return WAIT_OBJECT_0 + static_cast<DWORD>(waiter.satisfied);
+        }
+        waiter.changed = false;
     }
-    uint64_t value;
-    if (read(m_fd, &value, sizeof value) != static_cast<ssize_t>(sizeof value)) {
-        return false;
-    }
-    Observe();
-    return true;
 }
 
 HANDLE Register(std::shared_ptr<KObject> object) {
@@ -162,12 +191,7 @@ HANDLE NewThread(LPTHREAD_START_ROUTINE proc, LPVOID param, LPDWORD id) {
         SetError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    auto done = Event::Create(true, false);
-    if (!done) {
-        SetError(ErrorFromErrno(errno));
-        return nullptr;
-    }
-    auto thread = std::make_shared<ThreadObject>(std::move(done));
+    auto thread = std::make_shared<ThreadObject>();
     try {
         // Detached: the handle is a signalled-on-return object, and the thread keeps its
         // own reference, so closing the handle of a running thread is harmless.
@@ -190,72 +214,18 @@ DWORD WaitHandles(DWORD count, const HANDLE* handles, bool waitAll, DWORD ms) {
         SetError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
+    // The references keep every object alive for the length of the wait.
     std::vector<std::shared_ptr<KObject>> objects(count);
-    std::vector<pollfd> fds(count);
+    std::vector<Event*> events(count);
     for (DWORD i = 0; i < count; ++i) {
         objects[i] = Lookup(handles[i]);
-        if (!objects[i] || objects[i]->WaitFd() < 0) {
+        events[i] = objects[i] ? objects[i]->Waitable() : nullptr;
+        if (events[i] == nullptr) {
             SetError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
     }
-    const bool limited = ms != INFINITE;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? ms : 0);
-    for (;;) {
-        DWORD polled = 0;
-        std::vector<DWORD> index;
-        for (DWORD i = 0; i < count; ++i) {
-            fds[polled] = {objects[i]->WaitFd(), POLLIN, 0};
-            index.push_back(i);
-            ++polled;
-        }
-        if (waitAll) {
-            // Which are set now? Then sleep only on those that are not.
-            int ready = poll(fds.data(), polled, 0);
-            if (ready < 0 && errno != EINTR) {
-                SetError(ErrorFromErrno(errno));
-                return WAIT_FAILED;
-            }
-            if (ready == static_cast<int>(polled)) {
-                bool all = true;
-                for (auto& o : objects) {
-                    all = o->Take() && all;
-                }
-                if (all) {
-                    return WAIT_OBJECT_0;
-                }
-                continue;
-            }
-            DWORD pending = 0;
-            for (DWORD i = 0; i < polled; ++i) {
-                if ((fds[i].revents & POLLIN) == 0) {
-                    fds[pending++] = {fds[i].fd, POLLIN, 0};
-                }
-            }
-            polled = pending;
-        }
-        timespec ts;
-        int ready = ppoll(fds.data(), polled, Remaining(limited, deadline, ts), nullptr);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            SetError(ErrorFromErrno(errno));
-            return WAIT_FAILED;
-        }
-        if (ready == 0) {
-            return WAIT_TIMEOUT;
-        }
-        if (waitAll) {
-            continue;
-        }
-        // The lowest signalled index wins, as callers rely on.
-        for (DWORD i = 0; i < polled; ++i) {
-            if ((fds[i].revents & POLLIN) != 0 && objects[index[i]]->Take()) {
-                return WAIT_OBJECT_0 + index[i];
-            }
-        }
-    }
+    return WaitEvents(events, waitAll, ms);
 }
 
 }  // namespace tarvic::posix

@@ -1,10 +1,9 @@
 // Kernel objects behind HANDLEs: a registry of reference-counted objects, manual- and
-// auto-reset events over eventfd, threads, and waits that are one poll over their fds.
+// auto-reset events, threads, and waits on them.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/winapi.h"
 
@@ -15,48 +14,40 @@ DWORD LastError();
 // The closest error code for an errno value.
 DWORD ErrorFromErrno(int err);
 
+class Event;
+
 class KObject {
   public:
     virtual ~KObject() = default;
-    // A descriptor that polls readable while the object is signalled, or -1.
-    virtual int WaitFd() const { return -1; }
-    // Called when a wait saw WaitFd() readable; false if another waiter took the signal.
-    virtual bool Take() {
-        Observe();
-        return true;
-    }
+    // The event that is set while the object is signalled, or nullptr.
+    virtual Event* Waitable() { return nullptr; }
     // The handle has been closed; the object may live on while others still use it.
     virtual void Closed() {}
-
-  protected:
-    // The signalling side publishes with Publish(), the waiting side pairs with Observe(),
-    // so that what a thread wrote before a signal is visible after the wait (a poll on an
-    // eventfd carries no ordering that the thread sanitizer can see).
-    void Publish() { m_seq.fetch_add(1, std::memory_order_release); }
-    void Observe() const { (void)m_seq.load(std::memory_order_acquire); }
-
-  private:
-    std::atomic<uint64_t> m_seq{0};
 };
 
+// As on Windows, a wait is satisfied when the event is set: a waiter blocked at that
+// moment is released even if the event is reset again at once.
 class Event : public KObject {
   public:
-    // nullptr (and errno) when no eventfd can be had.
-    static std::shared_ptr<Event> Create(bool manualReset, bool signalled);
-    ~Event() override;
+    Event(bool manualReset, bool signalled)
+        : m_bManualReset(manualReset), m_bSignalled(signalled) {}
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
-    int WaitFd() const override { return m_fd; }
-    bool Take() override;
-    bool Set();
-    bool Reset();
+    Event* Waitable() override { return this; }
+    void Set();
+    void Reset();
 
   private:
-    Event(int fd, bool manualReset) : m_fd(fd), m_bManualReset(manualReset) {}
-    int m_fd;
-    bool m_bManualReset;
+    friend DWORD WaitEvents(const std::vector<Event*>& events, bool waitAll, DWORD ms);
+    struct Waiter;
+    const bool m_bManualReset;
+    bool m_bSignalled;
+    std::vector<Waiter*> m_waiters;
 };
+
+// WAIT_OBJECT_0 + index, WAIT_TIMEOUT; the lowest index wins among events already set.
+DWORD WaitEvents(const std::vector<Event*>& events, bool waitAll, DWORD ms);
 
 // HANDLE values are never reused, so a stale handle can only fail.
 HANDLE Register(std::shared_ptr<KObject> object);

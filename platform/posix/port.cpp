@@ -292,6 +292,14 @@ void Port::Drive() {
     }
 }
 
+void Port::Drain() {
+    // Bytes the tty holds but the driver has not taken yet count as arrived, so that the
+    // queue a caller sees and the queue a read takes from are the same.
+    if (!m_bHungUp && !m_bClosed) {
+        Receive(false);
+    }
+}
+
 void Port::Receive(bool hangUp) {
     bool arrived = false;
     for (;;) {
@@ -642,15 +650,12 @@ BOOL Port::ClearError(DWORD* errors, COMSTAT* stat) {
     m_dwErrors = 0;
     if (stat != nullptr) {
         *stat = COMSTAT{};
-        int inTty = 0;
+        Drain();
         int outTty = 0;
-        if (m_bHungUp || ioctl(m_fd, FIONREAD, &inTty) != 0) {
-            inTty = 0;
-        }
         if (m_bHungUp || ioctl(m_fd, TIOCOUTQ, &outTty) != 0) {
             outTty = 0;
         }
-        stat->cbInQue = static_cast<DWORD>(m_input.size()) + static_cast<DWORD>(inTty);
+        stat->cbInQue = static_cast<DWORD>(m_input.size());
         stat->cbOutQue = QueuedOut() + static_cast<DWORD>(outTty);
     }
     return TRUE;
@@ -661,11 +666,7 @@ namespace {
 // Runs an overlapped operation to its end for a caller that passed no OVERLAPPED.
 template <class Start>
 BOOL RunToEnd(Start start, DWORD* done) {
-    auto event = Event::Create(true, false);
-    if (!event) {
-        SetError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
+    auto event = std::make_shared<Event>(true, false);
     OVERLAPPED ov{};
     std::atomic_ref<ULONG_PTR> state(ov.Internal);
     if (start(&ov, event)) {
@@ -677,9 +678,9 @@ BOOL RunToEnd(Start start, DWORD* done) {
     if (LastError() != ERROR_IO_PENDING) {
         return FALSE;
     }
-    pollfd fd{event->WaitFd(), POLLIN, 0};
+    const std::vector<Event*> events{event.get()};
     while (state.load(std::memory_order_acquire) == kPending) {
-        poll(&fd, 1, -1);
+        WaitEvents(events, false, INFINITE);
     }
     if (done != nullptr) {
         *done = static_cast<DWORD>(ov.InternalHigh);
@@ -726,6 +727,7 @@ BOOL Port::StartWait(DWORD* mask, OVERLAPPED* ov, std::shared_ptr<Event> event) 
     if (event) {
         event->Reset();
     }
+    Drain();
     // The character event is latched: one that arrived since the last completed wait
     // completes this one at once, whether or not the bytes are still queued.
     if ((m_dwMask & EV_RXCHAR) && m_bRxHistory) {
@@ -761,6 +763,7 @@ BOOL Port::StartRead(BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,
     if (!Usable(false)) {
         return FALSE;
     }
+    Drain();
     if (m_bHungUp && m_input.empty()) {
         SetError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;

@@ -75,6 +75,7 @@ class Port : public KObject {
                     std::shared_ptr<Event> event);
     void Drive();
     void Wake();
+    void Drain();
     void Receive(bool hangUp);
     void Transmit();
     void ServiceReads(Clock::time_point now);

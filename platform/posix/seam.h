@@ -8,7 +8,7 @@
 namespace tarvic::posix {
 
 struct Ops {
-    HANDLE (*CreateFileA)
+    HANDLE(*CreateFileA)
     (LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
      DWORD flags, HANDLE templ);
     BOOL (*GetCommState)(HANDLE port, LPDCB dcb);
@@ -24,13 +24,13 @@ struct Ops {
     BOOL (*WriteFile)(HANDLE file, LPCVOID buf, DWORD toWrite, LPDWORD written, LPOVERLAPPED ov);
     BOOL (*GetOverlappedResult)(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait);
     BOOL (*CancelIoEx)(HANDLE file, LPOVERLAPPED ov);
-    HANDLE (*CreateEventA)
+    HANDLE(*CreateEventA)
     (LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState, LPCSTR name);
     BOOL (*SetEvent)(HANDLE event);
     BOOL (*ResetEvent)(HANDLE event);
     DWORD (*WaitForSingleObject)(HANDLE h, DWORD ms);
     DWORD (*WaitForMultipleObjects)(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
-    HANDLE (*CreateThread)
+    HANDLE(*CreateThread)
     (LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc, LPVOID param, DWORD flags,
      LPDWORD id);
     void (*Sleep)(DWORD ms);

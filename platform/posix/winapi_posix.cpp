@@ -174,12 +174,7 @@ HANDLE RealCreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialSta
         SetError(ERROR_NOT_SUPPORTED);  // named events are not needed here
         return nullptr;
     }
-    auto event = Event::Create(manualReset != FALSE, initialState != FALSE);
-    if (!event) {
-        SetError(ErrorFromErrno(errno));
-        return nullptr;
-    }
-    return Register(std::move(event));
+    return Register(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
 }
 
 BOOL RealSetEvent(HANDLE h) {
@@ -188,10 +183,7 @@ BOOL RealSetEvent(HANDLE h) {
         SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (!event->Set()) {
-        SetError(ErrorFromErrno(errno));
-        return FALSE;
-    }
+    event->Set();
     return TRUE;
 }
 
@@ -201,10 +193,7 @@ BOOL RealResetEvent(HANDLE h) {
         SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (!event->Reset()) {
-        SetError(ErrorFromErrno(errno));
-        return FALSE;
-    }
+    event->Reset();
     return TRUE;
 }
 

@@ -113,6 +113,27 @@ TEST(Events, AutoResetWaitTakesTheSignal) {
     CloseHandle(e);
 }
 
+TEST(Events, AWaiterIsReleasedBySetEvenIfTheEventIsResetAtOnce) {
+    HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> waiting{false};
+    DWORD result = WAIT_FAILED;
+    std::thread waiter([&] {
+        waiting = true;
+        result = WaitForSingleObject(e, 5000);
+    });
+    while (!waiting.load()) {
+        std::this_thread::yield();
+    }
+    SleepMs(50);  // the waiter is blocked by now
+    auto start = Clock::now();
+    SetEvent(e);
+    ResetEvent(e);
+    waiter.join();
+    EXPECT_EQ(result, WAIT_OBJECT_0);
+    EXPECT_LT(MsSince(start), 1000);
+    CloseHandle(e);
+}
+
 TEST(Events, ClosedOrUnknownHandlesFail) {
     HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_TRUE(CloseHandle(e));
@@ -305,6 +326,7 @@ TEST_F(OpenPort, CharacterEventIsLatchedNotLevel) {
 }
 
 TEST_F(OpenPort, IntervalReadWaitsForTheFirstByteThenEndsOnSilence) {
+    SetInterval(30);
     BYTE buf[1000];
     Overlapped o;
     DWORD n = 0;
@@ -312,15 +334,15 @@ TEST_F(OpenPort, IntervalReadWaitsForTheFirstByteThenEndsOnSilence) {
     ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
     // No limit for the first byte.
     EXPECT_EQ(WaitForSingleObject(o.ov.hEvent, 150), WAIT_TIMEOUT);
-    pty.Send(Pattern(10));
     auto sent = Clock::now();
+    pty.Send(Pattern(10));
     ASSERT_EQ(WaitForSingleObject(o.ov.hEvent, 2000), WAIT_OBJECT_0);
     const double ms = MsSince(sent);
     ASSERT_TRUE(GetOverlappedResult(port, &o.ov, &n, FALSE));
     EXPECT_EQ(n, 10u);
     EXPECT_EQ(Bytes(buf, buf + n), Pattern(10));
-    // Millisecond resolution, not tenths of a second.
-    EXPECT_GE(ms, 49.0);
+    // Not before the interval, and at millisecond resolution, not in tenths of a second.
+    EXPECT_GE(ms, 30.0);
     EXPECT_LT(ms, 90.0);
 }
 
