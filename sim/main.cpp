@@ -45,6 +45,10 @@ What the simulated modem does (9600 baud, AT commands)
   which opens a connection, answers CONNECT and then passes bytes both ways until
   the far end closes ("NO CARRIER"). Activating a context that is already active
   answers ERROR, as real modems do; dialling before activation answers ERROR too.
+  Closing the port hangs up, like a real modem when DTR drops, and answers that
+  were still on their way are lost, as on a real line.
+  To type AT commands yourself, open the COM1 entry with any terminal program,
+  for example: picocom <folder>/tarvic/ports/com1 (end each line with Enter).
 
 Where the modem's connection goes (--web)
   builtin    no network needed: the modem itself answers the request with
