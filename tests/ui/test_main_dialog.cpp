@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -111,6 +112,10 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         CTarvicDlg dlg;
         bool openAfter = false;
         const INT_PTR result = uitest::RunModal(dlg, [&] {
+            // START may answer with a box (no such port here); a person dismisses it.
+            QTimer dismiss;
+            QObject::connect(&dismiss, &QTimer::timeout, [] { uitest::ClickMessageBoxOk(); });
+            dismiss.start(20);
             c.act(dlg);
             uitest::Pump(50);
             openAfter = uitest::IsOpen(dlg);

@@ -88,6 +88,8 @@ TEST(ResourceScript, DefaultsNotAndGenericControls) {
             CONTROL "", 101, "Button", BS_DEFPUSHBUTTON | WS_TABSTOP, 5, 6, 7, 8
             LISTBOX 102, 0, 0, 9, 9, LBS_STANDARD
             RTEXT "r", IDC_STATIC, 0, 0, 9, 9
+            COMBOBOX 103, 0, 0, 9, 9
+            COMBOBOX 104, 0, 0, 9, 9, CBS_DROPDOWN
         END
     )",
                      s, &error))
@@ -96,7 +98,7 @@ TEST(ResourceScript, DefaultsNotAndGenericControls) {
     const Dialog* d = s.FindDialog(7);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->caption, "a \"quoted\" caption");
-    ASSERT_EQ(d->controls.size(), 4u);
+    ASSERT_EQ(d->controls.size(), 6u);
     EXPECT_EQ(d->controls[0].style & style::kTabStop, 0u);  // NOT takes the default away
     EXPECT_NE(d->controls[0].style & style::kDisabled, 0u);
     EXPECT_EQ(d->controls[1].className, "button");
@@ -106,6 +108,9 @@ TEST(ResourceScript, DefaultsNotAndGenericControls) {
     EXPECT_NE(d->controls[2].style & style::kListSort, 0u);
     EXPECT_EQ(d->controls[3].id, -1);
     EXPECT_EQ(d->controls[3].style & style::kStaticAlignMask, 2u);
+    // A combo box's type is simple only when the statement names none.
+    EXPECT_EQ(d->controls[4].style & style::kComboTypeMask, 1u);
+    EXPECT_EQ(d->controls[5].style & style::kComboTypeMask, 2u);
 }
 
 TEST(ResourceScript, FaultsNameTheLine) {

@@ -1,10 +1,14 @@
 #include "platform/ui/qt/ui_thread.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
-#include <QEvent>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QThread>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 
@@ -17,37 +21,44 @@ struct Request {
     bool ran = false;
 };
 
-// The queue is guarded by our own mutex rather than by Qt's event queue alone, so that the
-// hand-over between the threads is visible to the thread sanitizer as well.
+// Requests travel through our own mutex-guarded queue, and the UI thread is woken through
+// an eventfd it watches: nothing the caller allocates passes through Qt's event queue,
+// whose locking the thread sanitizer cannot see.
 std::mutex g_mutex;
 std::condition_variable g_doneCv;
 std::deque<Request*> g_queue;
-class Server;
-Server* g_server = nullptr;  // under g_mutex
-
-const QEvent::Type kWake = static_cast<QEvent::Type>(QEvent::registerEventType());
+int g_wakeFd = -1;  // under g_mutex; valid while the server exists
 
 class Server : public QObject {
   public:
-    explicit Server(QObject* parent) : QObject(parent) {}
-    ~Server() override {
-        // The application is going: nothing will serve the waiting callers any more.
-        std::lock_guard lock(g_mutex);
-        g_server = nullptr;
-        for (Request* r : g_queue) {
-            r->done = true;
-        }
-        g_queue.clear();
-        g_doneCv.notify_all();
+    Server(QObject* parent, int fd)
+        : QObject(parent), m_fd(fd), m_notifier(fd, QSocketNotifier::Read) {
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, this, [this] {
+            uint64_t count = 0;
+            while (::read(m_fd, &count, sizeof count) > 0) {
+            }
+            ServePendingCalls();
+        });
     }
 
-    bool event(QEvent* e) override {
-        if (e->type() == kWake) {
-            ServePendingCalls();
-            return true;
+    ~Server() override {
+        // The application is going: nothing will serve the waiting callers any more.
+        {
+            std::lock_guard lock(g_mutex);
+            g_wakeFd = -1;
+            for (Request* r : g_queue) {
+                r->done = true;
+            }
+            g_queue.clear();
         }
-        return QObject::event(e);
+        g_doneCv.notify_all();
+        m_notifier.setEnabled(false);
+        ::close(m_fd);
     }
+
+  private:
+    int m_fd;
+    QSocketNotifier m_notifier;
 };
 
 }  // namespace
@@ -62,10 +73,19 @@ void StartServingCalls() {
     if (!app || !IsUiThread()) {
         return;
     }
-    std::lock_guard lock(g_mutex);
-    if (!g_server) {
-        g_server = new Server(app);
+    {
+        std::lock_guard lock(g_mutex);
+        if (g_wakeFd >= 0) {
+            return;
+        }
     }
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    new Server(app, fd);  // owned by the application object
+    std::lock_guard lock(g_mutex);
+    g_wakeFd = fd;
 }
 
 bool RunOnUiThread(const std::function<void()>& fn) {
@@ -75,12 +95,15 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     }
     Request request{&fn};
     std::unique_lock lock(g_mutex);
-    if (!g_server) {
+    if (g_wakeFd < 0) {
         return false;
     }
     g_queue.push_back(&request);
-    // Posted under the lock, so the server cannot be destroyed in between.
-    QCoreApplication::postEvent(g_server, new QEvent(kWake));
+    const uint64_t one = 1;
+    // Under the lock, so the descriptor cannot be closed in between.
+    if (::write(g_wakeFd, &one, sizeof one) < 0) {
+        // The counter is full, so the UI thread has a wake-up pending already.
+    }
     g_doneCv.wait(lock, [&] { return request.done; });
     return request.ran;
 }
