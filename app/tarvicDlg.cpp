@@ -80,11 +80,3 @@ HCURSOR CTarvicDlg::OnQueryDragIcon() {
 
 // Received bytes reach the checks through Read only.
 void CTarvicDlg::OnReceive(const BYTE*, DWORD) {}
-
-// START and closing belong to the check run; until it is built, START does nothing and
-// closing is the framework's.
-void CTarvicDlg::OnOK() {}
-
-void CTarvicDlg::OnCancel() {
-    CDialog::OnCancel();
-}

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
 
 #include "platform/ui/framework.h"
 #include "res/resource.h"
@@ -30,11 +33,23 @@ class CTarvicDlg : public CDialog, public CComPort {
     const MessageMap& GetMessageMap() const override;
 
   private:
+    class CGprsSink;
+
     bool CheckGprs();
     bool Check485();
+    void Log(const char* entry);
+    void EnableControl(int id);
+    // Sleeps unless the dialog is being closed; false when it is.
+    bool PauseUnlessClosing(DWORD ms);
 
     HANDLE m_hCheckThread = nullptr;
     DWORD m_dwCheckThreadId = 0;
     std::atomic<bool> m_bBusy{false};  // START on the UI thread, cleared by the check thread
     HICON m_hIcon;
+
+    std::string m_strHost;  // the checked URL text of the run, set by START
+    // Set when the dialog is closed during a run: every wait of the check thread ends.
+    std::atomic<bool> m_bClosing{false};
+    std::mutex m_closingMutex;
+    std::condition_variable m_closingCv;
 };

@@ -1,0 +1,462 @@
+// Whole check runs: the real dialog driven as a person would (offscreen), against the bench
+// simulator on pseudo-terminals, with real web servers on the loopback.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/tarvicDlg.h"
+#include "platform/posix/seam.h"
+#include "sim/sim.h"
+#include "tests/e2e/WebServer.h"
+#include "tests/ui/ui_driver.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kModemCom = 1;
+constexpr int k485Com = 4;
+
+const char kGprsPassed[] = "GPRS проверен";
+const char kGprsFailed[] = "Нет связи GPRS";
+const char k485Passed[] = "485 проверен";
+const char k485Failed[] = "Нет связи 485";
+const char kOpenFailed[] = "Не удается открыть COM порт";
+
+double SecondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+int CountEntries(const std::vector<std::string>& entries, const std::string& entry) {
+    return int(std::count(entries.begin(), entries.end(), entry));
+}
+
+bool HasPrefix(const std::vector<std::string>& entries, const std::string& prefix) {
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+}
+
+bool AllInputsEnabled(CWnd& dlg) {
+    for (int id : {IDOK, IDC_URL, IDC_GPRS_PORT, IDC_485_PORT}) {
+        if (!dlg.GetDlgItem(id)->IsWindowEnabled()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class CheckRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tarvic-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        m_home = tmpl;
+        setenv("XDG_CONFIG_HOME", m_home.c_str(), 1);
+        m_bench = std::make_unique<sim::Bench>(m_home);
+    }
+    void TearDown() override {
+        m_bench.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(m_home, ec);
+    }
+
+    // A modem whose data connections go to the given web server, and the RS-485 device.
+    void StartBench(sim::ModemOptions modem, sim::Rs485Options rs485 = {}) {
+        m_bench->AddModem(kModemCom, std::move(modem));
+        m_bench->AddRs485(k485Com, rs485);
+        m_bench->Start();
+    }
+    static sim::ModemOptions Via(const CTestWebServer& web) {
+        sim::ModemOptions o;
+        o.web = sim::Web::Address;
+        o.webAddress = web.Address();
+        return o;
+    }
+
+    // Waits for the box, checks it and dismisses it with OK.
+    static void ExpectBox(const std::string& text, bool success, int timeoutMs = 15000) {
+        auto box = uitest::WaitForMessageBox(timeoutMs);
+        ASSERT_TRUE(box) << "no box with \"" << text << '"';
+        EXPECT_EQ(box->text, text);
+        EXPECT_EQ(box->caption, success ? "OK" : "ERROR");
+        EXPECT_EQ(box->icon, success ? uitest::BoxIcon::Information : uitest::BoxIcon::Error);
+        EXPECT_TRUE(uitest::ClickMessageBoxOk());
+    }
+
+    std::string m_home;
+    std::unique_ptr<sim::Bench> m_bench;
+};
+
+// --- GPRS check ---------------------------------------------------------------------------
+
+class GprsAgainstWebServer : public CheckRun,
+                             public ::testing::WithParamInterface<CTestWebServer::Kind> {};
+
+TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
+    CTestWebServer web(GetParam());
+    ASSERT_TRUE(web.Running()) << web.Error();
+    StartBench(Via(web));
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+        log = uitest::ListEntries(dlg, IDC_LOG);
+        EXPECT_FALSE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
+    });
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "Tread OK");
+    EXPECT_EQ(CountEntries(log, "its OK"), 1);
+    EXPECT_EQ(CountEntries(log, "exit"), 1);
+    EXPECT_EQ(CountEntries(log, "get 10"), 1);
+    EXPECT_EQ(CountEntries(log, "GET http://example.com/ HTTP/1.0\r\n\r\n"), 1);
+    const std::string status =
+        GetParam() == CTestWebServer::Kind::Nginx ? "HTTP/1.1 200 OK" : "HTTP/1.0 200 OK";
+    EXPECT_EQ(CountEntries(log, status), 1);
+    EXPECT_EQ(m_bench->ModemCommands(),
+              (std::vector<std::string>{"AT", "ATZ", "ATE0", "AT+CGDCONT=1,\"IP\",\"internet\"",
+                                        "AT#SGACT?", "AT#SGACT=1,1", "AT#SD=1,0,80,example.com"}));
+    EXPECT_NE(m_bench->ModemReceived().find("GET http://example.com/ HTTP/1.0\r\n\r\n"),
+              std::string::npos);
+    const std::vector<uint8_t> pattern = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    EXPECT_EQ(m_bench->Rs485Received(), pattern);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, GprsAgainstWebServer,
+                         ::testing::Values(CTestWebServer::Kind::Nginx,
+                                           CTestWebServer::Kind::Lighttpd),
+                         [](const auto& info) {
+                             return info.param == CTestWebServer::Kind::Nginx ? "nginx"
+                                                                              : "lighttpd";
+                         });
+
+TEST_F(CheckRun, BadHostIsRefusedAndARedirectPasses) {
+    CTestWebServer web(CTestWebServer::Kind::Nginx, true);
+    ASSERT_TRUE(web.Running()) << web.Error();
+    StartBench(Via(web));
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    uitest::RunModal(dlg, [&] {
+        uitest::TypeText(dlg, IDC_URL, "  example.com/moved");
+        uitest::Click(dlg, IDOK);
+        // A path is no host: refused before the port is touched.
+        ExpectBox("Неверный адрес сервера", false);
+        EXPECT_TRUE(AllInputsEnabled(dlg));
+        uitest::TypeText(dlg, IDC_URL, " example.com ");
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+        log = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    EXPECT_EQ(CountEntries(log, "Tread OK"), 1);
+    EXPECT_EQ(CountEntries(log, "HTTP/1.1 302 Moved Temporarily"), 1);
+    EXPECT_EQ(m_bench->ModemDials().size(), 1u);
+    EXPECT_EQ(m_bench->ModemDials().at(0).host, "example.com");
+}
+
+TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
+    sim::ModemOptions modem;
+    modem.silent = true;
+    StartBench(modem);
+    CTarvicDlg dlg;
+    double gprsSeconds = 0;
+    std::vector<std::string> log;
+    uitest::RunModal(
+        dlg,
+        [&] {
+            const auto start = Clock::now();
+            uitest::Click(dlg, IDOK);
+            auto box = uitest::WaitForMessageBox(30000);
+            gprsSeconds = SecondsSince(start);
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->text, kGprsFailed);
+            EXPECT_TRUE(uitest::ClickMessageBoxOk());
+            ExpectBox(k485Passed, true);
+            log = uitest::ListEntries(dlg, IDC_LOG);
+        },
+        60000);
+    // 21 reads of 1000 ms each, nothing more.
+    EXPECT_GE(gprsSeconds, 20.5);
+    EXPECT_LT(gprsSeconds, 25.0);
+    EXPECT_EQ(log, (std::vector<std::string>{"Tread OK", "AT\r\n", "get 10"}));
+}
+
+TEST_F(CheckRun, ErrorOnActivationIsRetriedAfterTenSeconds) {
+    sim::ModemOptions modem;
+    modem.web = sim::Web::Builtin;
+    modem.errors = {{"AT#SGACT=1,1", 1}};
+    StartBench(modem);
+    CTarvicDlg dlg;
+    double seconds = 0;
+    uitest::RunModal(
+        dlg,
+        [&] {
+            const auto start = Clock::now();
+            uitest::Click(dlg, IDOK);
+            ExpectBox(kGprsPassed, true, 30000);
+            seconds = SecondsSince(start);
+            ExpectBox(k485Passed, true);
+        },
+        60000);
+    EXPECT_GE(seconds, 10.0);
+    const auto commands = m_bench->ModemCommands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT#SGACT=1,1"), 2);
+}
+
+TEST_F(CheckRun, RefusedConnectionRedialsUntilTheServerAnswers) {
+    CTestWebServer web(CTestWebServer::Kind::Nginx);
+    ASSERT_TRUE(web.Running()) << web.Error();
+    sim::ModemOptions refused;
+    refused.web = sim::Web::Address;
+    refused.webAddress = "127.0.0.1:" + std::to_string(UnusedLoopbackPort());
+    StartBench(refused);
+    CTarvicDlg dlg;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ASSERT_TRUE(m_bench->WaitUntil([&] { return m_bench->ModemDials().size() >= 2; }, 15s));
+        m_bench->SetModemOptions(kModemCom, Via(web));
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+    });
+    EXPECT_GE(m_bench->ModemDials().size(), 3u);
+}
+
+TEST_F(CheckRun, StartDuringARunDoesNothing) {
+    sim::Rs485Options silent485;
+    silent485.reply = sim::Rs485Reply::Silent;
+    StartBench({}, silent485);
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        uitest::Pump(300);
+        uitest::PressKey(dlg, uitest::Key::Enter);  // START is disabled now
+        auto box = uitest::WaitForMessageBox(15000);
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->text, kGprsPassed);
+        uitest::Click(dlg, IDOK);  // while the box is up
+        EXPECT_TRUE(uitest::ClickMessageBoxOk());
+        // The RS-485 check waits for its reply; START is shown enabled but does nothing.
+        ASSERT_TRUE(uitest::WaitUntil([&] { return dlg.GetDlgItem(IDOK)->IsWindowEnabled(); }));
+        uitest::Click(dlg, IDOK);
+        ExpectBox(k485Failed, false, 10000);
+        log = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    EXPECT_EQ(CountEntries(log, "Tread OK"), 1);
+    EXPECT_EQ(m_bench->ModemCommands().front(), "AT");
+    EXPECT_EQ(std::count(m_bench->ModemCommands().begin(), m_bench->ModemCommands().end(), "AT"),
+              1);
+}
+
+TEST_F(CheckRun, MissingModemPortKeepsTheInputsEnabled) {
+    StartBench({});
+    CTarvicDlg dlg;
+    uitest::RunModal(dlg, [&] {
+        uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 5);  // COM6: nothing there
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kOpenFailed, false);
+        EXPECT_TRUE(AllInputsEnabled(dlg));
+        EXPECT_TRUE(uitest::ListEntries(dlg, IDC_LOG).empty());
+        // START works again at once.
+        uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 0);
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+    });
+}
+
+// Closing the window ends the run at once, in whatever wait it is, and leaves the port free.
+struct CloseCase {
+    const char* name;
+    sim::ModemOptions modem;
+    bool waitForBox;
+};
+
+class CloseDuringRun : public CheckRun, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseDuringRun, EndsPromptlyAndReleasesThePort) {
+    StartBench(GetParam().modem);
+    auto dlg = std::make_unique<CTarvicDlg>();
+    double closeSeconds = 0;
+    uitest::RunModal(*dlg, [&] {
+        uitest::Click(*dlg, IDOK);
+        if (GetParam().waitForBox) {
+            ASSERT_TRUE(uitest::WaitForMessageBox(15000));
+        } else {
+            ASSERT_TRUE(m_bench->WaitModemReceived("AT\r\n", 5s));
+            uitest::Pump(1500);
+        }
+        const auto start = Clock::now();
+        uitest::ClickCloseBox(*dlg);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return !uitest::IsOpen(*dlg); }, 3000));
+        closeSeconds = SecondsSince(start);
+    });
+    EXPECT_LT(closeSeconds, 1.0);
+    EXPECT_TRUE(uitest::OpenMessageBoxes().empty());
+    dlg.reset();
+    // The port is free again: a new port object opens it.
+    CComPort port;
+    port.SetPortNumber(kModemCom);
+    EXPECT_TRUE(port.Open());
+    EXPECT_TRUE(m_bench->Rs485Received().empty());
+}
+
+sim::ModemOptions Silent() {
+    sim::ModemOptions o;
+    o.silent = true;
+    return o;
+}
+sim::ModemOptions ErrorPause() {
+    sim::ModemOptions o;
+    o.errors = {{"AT", 100}};
+    return o;
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, CloseDuringRun,
+                         ::testing::Values(CloseCase{"WhileReading", Silent(), false},
+                                           CloseCase{"DuringTheErrorPause", ErrorPause(), false},
+                                           CloseCase{"WhileTheOutcomeBoxIsUp", {}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+std::atomic<int> g_threadsCreated{0};
+HANDLE FailSecondThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc,
+                        LPVOID param, DWORD flags, LPDWORD id) {
+    if (++g_threadsCreated == 2) {
+        return nullptr;
+    }
+    return tarvic::posix::RealOps().CreateThread(sa, stack, proc, param, flags, id);
+}
+
+TEST_F(CheckRun, CheckThreadThatCannotStartPutsEverythingBack) {
+    StartBench({});
+    CTarvicDlg dlg;
+    uitest::RunModal(dlg, [&] {
+        tarvic::posix::Ops ops = tarvic::posix::RealOps();
+        ops.CreateThread = FailSecondThread;  // the port's reader starts, the check does not
+        {
+            tarvic::posix::ScopedOps scoped(ops);
+            uitest::Click(dlg, IDOK);
+            ExpectBox("Не удается запустить проверку", false);
+        }
+        EXPECT_TRUE(AllInputsEnabled(dlg));
+        EXPECT_TRUE(uitest::ListEntries(dlg, IDC_LOG).empty());
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+    });
+    EXPECT_EQ(g_threadsCreated, 2);
+}
+
+// --- RS-485 check -------------------------------------------------------------------------
+
+struct Rs485Case {
+    const char* name;
+    sim::Rs485Options device;
+    const char* getEntry;  // nullptr: no "get" entry at all
+};
+
+class Rs485Device : public CheckRun, public ::testing::WithParamInterface<Rs485Case> {};
+
+TEST_P(Rs485Device, FailsWithTheCountInTheLog) {
+    sim::ModemOptions modem;
+    StartBench(modem, GetParam().device);
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    double seconds = 0;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        const auto start = Clock::now();
+        ExpectBox(k485Failed, false, 10000);
+        seconds = SecondsSince(start);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+        log = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    if (GetParam().getEntry == nullptr) {
+        EXPECT_FALSE(HasPrefix(log, "get "));
+        EXPECT_GE(seconds, 4.9);  // the whole reply time-out
+    } else {
+        EXPECT_EQ(CountEntries(log, GetParam().getEntry), 1);
+        EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                                [](const std::string& e) { return e.rfind("get ", 0) == 0; }),
+                  1);
+    }
+}
+
+sim::Rs485Options Device(sim::Rs485Reply reply) {
+    sim::Rs485Options o;
+    o.reply = reply;
+    return o;
+}
+sim::Rs485Options Split() {
+    sim::Rs485Options o;
+    o.splitPause = std::chrono::milliseconds(100);
+    return o;
+}
+sim::Rs485Options Stray() {
+    sim::Rs485Options o;
+    o.strayBytes = 3;
+    return o;
+}
+sim::Rs485Options Extra() {
+    sim::Rs485Options o;
+    o.extraByte = true;
+    return o;
+}
+sim::Rs485Options Echo() {
+    sim::Rs485Options o;
+    o.echo = true;
+    return o;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, Rs485Device,
+    ::testing::Values(Rs485Case{"NothingConnected", Device(sim::Rs485Reply::Silent), nullptr},
+                      Rs485Case{"PlainLoopback", Device(sim::Rs485Reply::Loopback), "get 10"},
+                      Rs485Case{"SplitByAPause", Split(), "get 5"},
+                      Rs485Case{"StrayBurstAheadOfTheReply", Stray(), "get 13"},
+                      Rs485Case{"ExtraByte", Extra(), "get 11"},
+                      Rs485Case{"EchoAndReplyInOneBurst", Echo(), "get 20"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
+    StartBench({});
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    bool busyAfter = true;
+    uitest::RunModal(dlg, [&] {
+        uitest::SelectComboEntry(dlg, IDC_485_PORT, 4);  // COM5: nothing there
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(kOpenFailed, false);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+        uitest::SelectComboEntry(dlg, IDC_485_PORT, 3);  // COM4
+        // The first run has ended (its GPRS check closed its port), so START starts anew.
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+        log = uitest::ListEntries(dlg, IDC_LOG);
+        // A third run starts too: the busy flag was cleared.
+        uitest::Click(dlg, IDOK);
+        busyAfter = uitest::WaitUntil(
+            [&] { return CountEntries(uitest::ListEntries(dlg, IDC_LOG), "Tread OK") == 3; });
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+    });
+    EXPECT_EQ(CountEntries(log, "Tread OK"), 2);
+    EXPECT_EQ(CountEntries(log, "get 10"), 1);
+    EXPECT_TRUE(busyAfter);
+}
+
+}  // namespace
