@@ -303,6 +303,22 @@ TEST_F(PtyPort, AReadNeverAsksForMoreThanTheFreePartAndLeavesNothingBehind) {
     EXPECT_EQ(rest, Bytes(burst.begin() + 24, burst.end()));
 }
 
+TEST_F(PtyPort, OpenStartsWithAnEmptyReceiveBuffer) {
+    Configure(9600, 20);
+    ASSERT_TRUE(port.Open());
+    pty.Send(Pattern(30, 12));
+    ASSERT_TRUE(AwaitReceived(port, 30));
+    SleepMs(30);
+    // Open on an open port: a fresh buffer, so what the old one held is gone.
+    ASSERT_TRUE(port.Open());
+    const Bytes fresh = Pattern(5, 13);
+    LateSender send(pty, fresh);
+    Bytes got;
+    ASSERT_TRUE(ReadInto(port, got, 3000));
+    EXPECT_EQ(got, fresh);
+    EXPECT_TRUE(port.Errors().empty());
+}
+
 TEST_F(PtyPort, BytesGatheredBeforeAWriteReachTheNextReadIntact) {
     Configure(9600, 20);
     ASSERT_TRUE(port.Open());
