@@ -103,20 +103,24 @@ void CTarvicDlg::OnOK() {
     }
 }
 
-void CTarvicDlg::OnCancel() {
-    if (m_hCheckThread != nullptr && WaitForSingleObject(m_hCheckThread, 0) == WAIT_TIMEOUT) {
-        // End the run at once: every wait of the check thread is woken, no further box is
-        // shown, and the UI keeps serving the thread's control calls until it has ended.
-        {
-            std::lock_guard lock(m_closingMutex);
-            m_bClosing = true;
-        }
-        m_closingCv.notify_all();
-        Abort();
-        CancelMessageBoxes();
-        PumpMessagesUntil(
-            [this] { return WaitForSingleObject(m_hCheckThread, 0) != WAIT_TIMEOUT; });
+void CTarvicDlg::EndRunNow() {
+    if (m_hCheckThread == nullptr || WaitForSingleObject(m_hCheckThread, 0) != WAIT_TIMEOUT) {
+        return;
     }
+    // Every wait of the check thread is woken, no further box is shown, and the UI keeps
+    // serving the thread's control calls until it has ended.
+    {
+        std::lock_guard lock(m_closingMutex);
+        m_bClosing = true;
+    }
+    m_closingCv.notify_all();
+    Abort();
+    CancelMessageBoxes();
+    PumpMessagesUntil([this] { return WaitForSingleObject(m_hCheckThread, 0) != WAIT_TIMEOUT; });
+}
+
+void CTarvicDlg::OnCancel() {
+    EndRunNow();
     CDialog::OnCancel();
 }
 

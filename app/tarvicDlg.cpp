@@ -26,7 +26,16 @@ CTarvicDlg::CTarvicDlg(CWnd* pParent) : CDialog(IDD, pParent) {
     m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
 }
 
-CTarvicDlg::~CTarvicDlg() = default;
+// A run still under way (the dialog ended without a close) is ended first: its thread uses
+// this object. The reader thread calls the port's hooks, overridden here, so it must be gone
+// before this part of the object is; the port base then restores and closes the port.
+CTarvicDlg::~CTarvicDlg() {
+    EndRunNow();
+    if (m_hCheckThread != nullptr) {
+        CloseHandle(m_hCheckThread);
+    }
+    StopReader();
+}
 
 const MessageMap& CTarvicDlg::GetMessageMap() const {
     static const MessageMap map = {

@@ -41,6 +41,8 @@ class CTarvicDlg : public CDialog, public CComPort {
     void EnableControl(int id);
     // Sleeps unless the dialog is being closed; false when it is.
     bool PauseUnlessClosing(DWORD ms);
+    // Ends a check run that is under way at once and waits for its thread, serving the UI.
+    void EndRunNow();
 
     HANDLE m_hCheckThread = nullptr;
     DWORD m_dwCheckThreadId = 0;

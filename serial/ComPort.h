@@ -45,10 +45,14 @@ class CComPort {
     virtual void OnReceive(const BYTE* data, DWORD length);
     virtual void OnSend(const BYTE* data, DWORD length);
 
+    // Ends the reader thread. The reader calls the hooks, so a class that overrides them
+    // calls this in its own destructor, before its part of the object is gone; the port
+    // stays open, so that destruction still gives it its saved settings back.
+    void StopReader();
+
   private:
     static DWORD WINAPI ReaderThreadProc(LPVOID param);
     bool ReaderLoop();
-    void StopReader();
     void ReportSystemError();
     bool RaiseAbort();
     void WaitUntilStopped();

@@ -1,43 +1,90 @@
 #!/usr/bin/env bash
-# Builds tarvic and starts it. On a machine without a display it starts a virtual X server
-# (Xvfb) for the tool and says so; TARVIC_SCREENSHOT=file.png then saves a picture of it.
+# Builds tarvic and runs its main job on the bench simulator: a simulated GPRS modem on
+# COM1 and a simulated RS-485 device on COM4, published in a private port directory, with
+# the tool wired to them. Press "ПУСК" and both checks run.
+#
+#   bash tools/demo.sh                 simulator, built-in answer for the web host
+#   TARVIC_WEB=127.0.0.1:8080 bash tools/demo.sh
+#                                      simulator, data connections go to that web server
+#   bash tools/demo.sh --real          no simulator: the real serial ports
+#
+# Without a display it starts a virtual X server (Xvfb), presses "ПУСК" itself, saves a
+# picture of each outcome box (tarvic-demo-1.png, -2.png) and says what the boxes reported.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+real=0
+[ "${1:-}" = "--real" ] && real=1
 bash tools/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target tarvic
+cmake --build build -j"$(nproc)" --target tarvic tarvic-sim
 
-xvfb_pid=""
+pids=()
+home=""
 cleanup() {
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-  fi
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  [ -n "$home" ] && rm -rf "$home"
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ]; then
-  n=99
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
-    n=$((n + 1))
+if [ "$real" -eq 0 ]; then
+  home=$(mktemp -d /tmp/tarvic-demo-XXXXXX)
+  ./build/sim/tarvic-sim --config-home "$home" --web "${TARVIC_WEB:-builtin}" --verbose \
+    2>"$home/sim.log" >"$home/sim.out" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    [ -e "$home/tarvic/ports/com1" ] && [ -e "$home/tarvic/ports/com4" ] && break
+    sleep 0.05
   done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X$n" ] && break
-    sleep 0.1
-  done
-  echo "No display: tarvic runs on the virtual X server $DISPLAY (Xvfb)."
-  echo "Screenshot: DISPLAY=$DISPLAY xwd -root -silent | convert xwd:- tarvic.png"
+  cat "$home/sim.out"
+  # The tool finds COMn: as comN of this port directory.
+  export XDG_CONFIG_HOME="$home"
 fi
 
-if [ -n "${TARVIC_SCREENSHOT:-}" ]; then
-  ./build/app/tarvic &
-  app_pid=$!
-  sleep "${TARVIC_SCREENSHOT_DELAY:-2}"
-  xwd -root -silent | convert xwd:- -trim "$TARVIC_SCREENSHOT"
-  echo "Saved $TARVIC_SCREENSHOT"
-  wait "$app_pid"
-else
+if [ -n "${DISPLAY:-}" ]; then
   ./build/app/tarvic
+  exit 0
 fi
+
+# No display: a virtual one, and the walk-through a technician would do.
+n=99
+while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=":$n"
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+echo "No display: tarvic runs on the virtual X server $DISPLAY (Xvfb)."
+./build/app/tarvic 2>/dev/null &
+tool=$!
+pids+=("$tool")
+
+window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+wait_window() {
+  for _ in $(seq "$2"); do
+    w=$(window "$1")
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+dlg=$(wait_window '^tarvic GPRS$' 100) || { echo "the tool's window did not appear"; exit 1; }
+echo "Pressing ПУСК ..."
+xdotool windowfocus --sync "$dlg" key Return
+for i in 1 2; do
+  # A check takes a few seconds; a silent modem about 21 s.
+  box=$(wait_window '^(OK|ERROR)$' 400) || { echo "no outcome box appeared"; exit 1; }
+  sleep 0.3
+  xwd -root -silent | convert xwd:- -trim "tarvic-demo-$i.png"
+  caption=$(xdotool getwindowname "$box")
+  what=$([ "$i" = 1 ] && echo "GPRS modem" || echo "RS-485 line")
+  if [ "$caption" = OK ]; then verdict="works"; else verdict="does NOT work"; fi
+  echo "Box $i ($caption): the $what $verdict. Picture: tarvic-demo-$i.png"
+  xdotool windowfocus --sync "$box" key Return
+  for _ in $(seq 50); do [ -z "$(window '^(OK|ERROR)$')" ] && break; sleep 0.1; done
+done
+if [ "$real" -eq 0 ]; then
+  echo "What the simulator saw:"
+  sed 's/^/  /' "$home/sim.log"
+fi
+xdotool windowfocus --sync "$dlg" key Escape
+wait "$tool" || true

@@ -3,7 +3,7 @@
 # Skips apt entirely when everything is already there.
 set -euo pipefail
 pkgs=(build-essential cmake googletest libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev
-      nginx lighttpd xvfb x11-apps fonts-dejavu-core)
+      nginx lighttpd xvfb x11-apps xdotool imagemagick fonts-dejavu-core)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -91,9 +91,22 @@ class CheckRun : public ::testing::Test {
         EXPECT_TRUE(uitest::ClickMessageBoxOk());
     }
 
+    // START's own failure box is modal on the UI thread and holds the click until dismissed.
+    static void ExpectStartFailure(CWnd& dlg, const std::string& text) {
+        auto box = uitest::ClickAndDismissBox(dlg, IDOK);
+        ASSERT_TRUE(box) << "no box with \"" << text << '"';
+        EXPECT_EQ(box->text, text);
+        EXPECT_EQ(box->caption, "ERROR");
+        EXPECT_EQ(box->icon, uitest::BoxIcon::Error);
+        EXPECT_TRUE(box->modal);
+    }
+
     std::string m_home;
     std::unique_ptr<sim::Bench> m_bench;
 };
+
+// The script runs on the UI thread: every wait in it must keep serving the dialog (the check
+// thread's control calls wait for it), so it waits with uitest::WaitUntil only.
 
 // --- GPRS check ---------------------------------------------------------------------------
 
@@ -148,9 +161,9 @@ TEST_F(CheckRun, BadHostIsRefusedAndARedirectPasses) {
     std::vector<std::string> log;
     uitest::RunModal(dlg, [&] {
         uitest::TypeText(dlg, IDC_URL, "  example.com/moved");
-        uitest::Click(dlg, IDOK);
         // A path is no host: refused before the port is touched.
-        ExpectBox("Неверный адрес сервера", false);
+        ExpectStartFailure(dlg, "Неверный адрес сервера");
+        EXPECT_TRUE(m_bench->ModemReceived().empty());
         EXPECT_TRUE(AllInputsEnabled(dlg));
         uitest::TypeText(dlg, IDC_URL, " example.com ");
         uitest::Click(dlg, IDOK);
@@ -223,7 +236,7 @@ TEST_F(CheckRun, RefusedConnectionRedialsUntilTheServerAnswers) {
     CTarvicDlg dlg;
     uitest::RunModal(dlg, [&] {
         uitest::Click(dlg, IDOK);
-        ASSERT_TRUE(m_bench->WaitUntil([&] { return m_bench->ModemDials().size() >= 2; }, 15s));
+        ASSERT_TRUE(uitest::WaitUntil([&] { return m_bench->ModemDials().size() >= 2; }, 15000));
         m_bench->SetModemOptions(kModemCom, Via(web));
         ExpectBox(kGprsPassed, true);
         ExpectBox(k485Passed, true);
@@ -253,9 +266,7 @@ TEST_F(CheckRun, StartDuringARunDoesNothing) {
         log = uitest::ListEntries(dlg, IDC_LOG);
     });
     EXPECT_EQ(CountEntries(log, "Tread OK"), 1);
-    EXPECT_EQ(m_bench->ModemCommands().front(), "AT");
-    EXPECT_EQ(std::count(m_bench->ModemCommands().begin(), m_bench->ModemCommands().end(), "AT"),
-              1);
+    EXPECT_EQ(CountEntries(m_bench->ModemCommands(), "AT"), 1);
 }
 
 TEST_F(CheckRun, MissingModemPortKeepsTheInputsEnabled) {
@@ -263,8 +274,7 @@ TEST_F(CheckRun, MissingModemPortKeepsTheInputsEnabled) {
     CTarvicDlg dlg;
     uitest::RunModal(dlg, [&] {
         uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 5);  // COM6: nothing there
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kOpenFailed, false);
+        ExpectStartFailure(dlg, kOpenFailed);
         EXPECT_TRUE(AllInputsEnabled(dlg));
         EXPECT_TRUE(uitest::ListEntries(dlg, IDC_LOG).empty());
         // START works again at once.
@@ -293,7 +303,8 @@ TEST_P(CloseDuringRun, EndsPromptlyAndReleasesThePort) {
         if (GetParam().waitForBox) {
             ASSERT_TRUE(uitest::WaitForMessageBox(15000));
         } else {
-            ASSERT_TRUE(m_bench->WaitModemReceived("AT\r\n", 5s));
+            ASSERT_TRUE(uitest::WaitUntil(
+                [&] { return m_bench->ModemReceived().find("AT\r\n") != std::string::npos; }));
             uitest::Pump(1500);
         }
         const auto start = Clock::now();
@@ -345,8 +356,7 @@ TEST_F(CheckRun, CheckThreadThatCannotStartPutsEverythingBack) {
         ops.CreateThread = FailSecondThread;  // the port's reader starts, the check does not
         {
             tarvic::posix::ScopedOps scoped(ops);
-            uitest::Click(dlg, IDOK);
-            ExpectBox("Не удается запустить проверку", false);
+            ExpectStartFailure(dlg, "Не удается запустить проверку");
         }
         EXPECT_TRUE(AllInputsEnabled(dlg));
         EXPECT_TRUE(uitest::ListEntries(dlg, IDC_LOG).empty());
@@ -441,6 +451,8 @@ TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
         ExpectBox(kOpenFailed, false);
         ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
         uitest::SelectComboEntry(dlg, IDC_485_PORT, 3);  // COM4
+        // The run ends just after it gives the inputs back; a person is never that quick.
+        uitest::Pump(100);
         // The first run has ended (its GPRS check closed its port), so START starts anew.
         uitest::Click(dlg, IDOK);
         ExpectBox(kGprsPassed, true);
@@ -448,6 +460,7 @@ TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
         ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
         log = uitest::ListEntries(dlg, IDC_LOG);
         // A third run starts too: the busy flag was cleared.
+        uitest::Pump(100);
         uitest::Click(dlg, IDOK);
         busyAfter = uitest::WaitUntil(
             [&] { return CountEntries(uitest::ListEntries(dlg, IDC_LOG), "Tread OK") == 3; });

@@ -227,4 +227,18 @@ bool ClickMessageBoxOk() {
     return true;
 }
 
+std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutMs) {
+    std::optional<MessageBoxInfo> seen;
+    QTimer::singleShot(0, [&] {
+        seen = WaitForMessageBox(timeoutMs);
+        if (seen) {
+            ClickMessageBoxOk();
+        }
+    });
+    Click(dlg, id);
+    // Without a box the click returned at once: let the timer run out its wait here.
+    WaitUntil([&] { return seen.has_value(); }, timeoutMs);
+    return seen;
+}
+
 }  // namespace uitest

@@ -66,5 +66,9 @@ std::vector<MessageBoxInfo> OpenMessageBoxes();
 std::optional<MessageBoxInfo> WaitForMessageBox(int timeoutMs = 5000);
 // Clicks OK on the box that is up (the oldest, if there are several); false if none is.
 bool ClickMessageBoxOk();
+// Clicks the control when the click is expected to bring up a box on the UI thread itself,
+// which holds the click until it is dismissed: the box is read and dismissed from inside
+// its own loop. Returns what it showed, or nothing if no box came within timeoutMs.
+std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutMs = 5000);
 
 }  // namespace uitest
