@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -108,6 +109,13 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
          false},
         {"click on START", [](CTarvicDlg& d) { uitest::Click(d, IDOK); }, false},
     };
+    // START opens COM1: make it a port that is certainly missing, never a real device of
+    // the machine that runs the tests.
+    char home[] = "/tmp/tarvic-ui-XXXXXX";
+    ASSERT_NE(mkdtemp(home), nullptr);
+    std::filesystem::create_directories(std::string(home) + "/tarvic/ports");
+    std::filesystem::create_symlink("/nonexistent/tty", std::string(home) + "/tarvic/ports/com1");
+    setenv("XDG_CONFIG_HOME", home, 1);
     for (const Case& c : cases) {
         CTarvicDlg dlg;
         bool openAfter = false;
@@ -126,6 +134,7 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         EXPECT_EQ(openAfter, !c.ends) << c.name;
         EXPECT_EQ(result, IDCANCEL) << c.name;
     }
+    std::filesystem::remove_all(home);
 }
 
 TEST(MainDialog, TheLogStaysHiddenAndInOrderWhenAnotherThreadFillsIt) {
