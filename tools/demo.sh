@@ -9,8 +9,10 @@
 #   bash tools/demo.sh --real          no simulator: the real serial ports
 #
 # Without a display it starts a virtual X server (Xvfb), presses "ПУСК" itself, saves a
-# picture of each outcome box (tarvic-demo-1.png, -2.png) and says what the boxes reported.
+# picture of each outcome box (tarvic-demo-1.png, -2.png in the current folder) and says
+# what the boxes reported.
 set -euo pipefail
+here=$PWD
 cd "$(dirname "$0")/.."
 real=0
 [ "${1:-}" = "--real" ] && real=1
@@ -74,11 +76,11 @@ for i in 1 2; do
   # A check takes a few seconds; a silent modem about 21 s.
   box=$(wait_window '^(OK|ERROR)$' 400) || { echo "no outcome box appeared"; exit 1; }
   sleep 0.3
-  xwd -root -silent | convert xwd:- -trim "tarvic-demo-$i.png"
+  xwd -root -silent | convert xwd:- -trim "$here/tarvic-demo-$i.png"
   caption=$(xdotool getwindowname "$box")
   what=$([ "$i" = 1 ] && echo "GPRS modem" || echo "RS-485 line")
   if [ "$caption" = OK ]; then verdict="works"; else verdict="does NOT work"; fi
-  echo "Box $i ($caption): the $what $verdict. Picture: tarvic-demo-$i.png"
+  echo "Box $i ($caption): the $what $verdict. Picture: $here/tarvic-demo-$i.png"
   xdotool windowfocus --sync "$box" key Return
   for _ in $(seq 50); do [ -z "$(window '^(OK|ERROR)$')" ] && break; sleep 0.1; done
 done
