@@ -63,6 +63,8 @@ struct Case {
     bool passed;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class GprsDispatch : public ::testing::TestWithParam<Case> {};
 
 TEST_P(GprsDispatch, Events) {

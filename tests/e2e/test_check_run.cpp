@@ -292,6 +292,8 @@ struct CloseCase {
     bool waitForBox;
 };
 
+void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
+
 class CloseDuringRun : public CheckRun, public ::testing::WithParamInterface<CloseCase> {};
 
 TEST_P(CloseDuringRun, EndsPromptlyAndReleasesThePort) {
@@ -374,6 +376,8 @@ struct Rs485Case {
     sim::Rs485Options device;
     const char* getEntry;  // nullptr: no "get" entry at all
 };
+
+void PrintTo(const Rs485Case& c, std::ostream* os) { *os << c.name; }
 
 class Rs485Device : public CheckRun, public ::testing::WithParamInterface<Rs485Case> {};
 
