@@ -184,8 +184,7 @@ BOOL WINAPI EscapeCommFunction(HANDLE port, DWORD func);
 BOOL WINAPI WaitCommEvent(HANDLE port, LPDWORD mask, LPOVERLAPPED ov);
 BOOL WINAPI ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT stat);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buf, DWORD toRead, LPDWORD read, LPOVERLAPPED ov);
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID buf, DWORD toWrite, LPDWORD written,
-                      LPOVERLAPPED ov);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buf, DWORD toWrite, LPDWORD written, LPOVERLAPPED ov);
 BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait);
 // ov == nullptr cancels every pending operation of the handle.
 BOOL WINAPI CancelIoEx(HANDLE file, LPOVERLAPPED ov);

@@ -63,7 +63,9 @@ struct Case {
     bool passed;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GprsDispatch : public ::testing::TestWithParam<Case> {};
 

@@ -292,7 +292,9 @@ struct CloseCase {
     bool waitForBox;
 };
 
-void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CloseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CloseDuringRun : public CheckRun, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -377,7 +379,9 @@ struct Rs485Case {
     const char* getEntry;  // nullptr: no "get" entry at all
 };
 
-void PrintTo(const Rs485Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Rs485Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Rs485Device : public CheckRun, public ::testing::WithParamInterface<Rs485Case> {};
 
