@@ -153,23 +153,8 @@ bool CTarvicDlg::CheckGprs() {
             break;
         }
     }
-    // When the program is being closed the port stays open: its destruction gives the
-    // port its saved settings back.
-    if (m_bClosing) {
-        return false;
-    }
-    if (script.Passed()) {
-        ShowSuccess(texts::kGprsPassed.text);
-    } else {
-        ShowFailure(texts::kGprsFailed.text);
-    }
-    if (m_bClosing || !Close()) {
-        return false;
-    }
-    for (int id : {IDC_GPRS_PORT, IDOK, IDC_URL}) {
-        EnableControl(id);
-    }
-    return true;
+    return EndCheck(script.Passed(), texts::kGprsPassed.text, texts::kGprsFailed.text,
+                    IDC_GPRS_PORT);
 }
 
 bool CTarvicDlg::Check485() {
@@ -205,18 +190,25 @@ bool CTarvicDlg::Check485() {
         Log(entry);
         passed = Is485Reply(rxBuf, rxCount);
     }
+    return EndCheck(passed, texts::k485Passed.text, texts::k485Failed.text, IDC_485_PORT);
+}
+
+bool CTarvicDlg::EndCheck(bool passed, const char* passedText, const char* failedText,
+                          int portListId) {
+    // When the program is being closed the port stays open: its destruction gives the port
+    // its saved settings back.
     if (m_bClosing) {
         return false;
     }
     if (passed) {
-        ShowSuccess(texts::k485Passed.text);
+        ShowSuccess(passedText);
     } else {
-        ShowFailure(texts::k485Failed.text);
+        ShowFailure(failedText);
     }
     if (m_bClosing || !Close()) {
         return false;
     }
-    for (int id : {IDC_485_PORT, IDOK, IDC_URL}) {
+    for (int id : {portListId, IDOK, IDC_URL}) {
         EnableControl(id);
     }
     return true;

@@ -37,6 +37,8 @@ class CTarvicDlg : public CDialog, public CComPort {
 
     bool CheckGprs();
     bool Check485();
+    // The end of both checks: the outcome box, the close, then the check's inputs back.
+    bool EndCheck(bool passed, const char* passedText, const char* failedText, int portListId);
     void Log(const char* entry);
     void EnableControl(int id);
     // Sleeps unless the dialog is being closed; false when it is.

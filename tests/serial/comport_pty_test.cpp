@@ -162,6 +162,10 @@ struct IntervalCase {
     DWORD ms;
 };
 
+void PrintTo(const IntervalCase& c, std::ostream* os) {
+    *os << c.baud << " baud, " << c.chars << " chars";
+}
+
 class Interval : public PtyPort, public ::testing::WithParamInterface<IntervalCase> {};
 
 TEST_P(Interval, CountsNineBitTimesPerCharacter) {
@@ -235,6 +239,10 @@ struct GapCase {
     int gapMs;
     size_t deliveries;
 };
+
+void PrintTo(const GapCase& c, std::ostream* os) {
+    *os << c.gapMs << " ms gap";
+}
 
 class Gap : public PtyPort, public ::testing::WithParamInterface<GapCase> {};
 

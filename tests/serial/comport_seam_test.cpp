@@ -301,6 +301,10 @@ struct OpenCase {
     bool halfOpen;  // the device was opened before the failing step
 };
 
+void PrintTo(const OpenCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class OpenFailure : public Seam, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(OpenFailure, ReportsSystemErrorOnceAndLeavesAPortThatCloses) {
@@ -388,6 +392,10 @@ struct ReaderCase {
     void (*arm)();
     const char* text;
 };
+
+void PrintTo(const ReaderCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReaderFailure : public Seam, public ::testing::WithParamInterface<ReaderCase> {};
 
@@ -495,6 +503,10 @@ struct ReadCase {
     const char* text;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReadFailure : public Seam, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(ReadFailure, ReportsAndHandsOverNothing) {
@@ -534,6 +546,10 @@ struct WriteCase {
     int sends;
     bool reachesLine;
 };
+
+void PrintTo(const WriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WriteOutcome : public Seam, public ::testing::WithParamInterface<WriteCase> {};
 

@@ -248,6 +248,11 @@ struct LineCase {
     BYTE stop;
 };
 
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.baud << " baud, " << int(c.bits) << " bits, parity " << int(c.parity) << ", stop "
+        << int(c.stop);
+}
+
 class LineSettings : public OpenPort, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(LineSettings, ReadBackGivesWhatWasApplied) {

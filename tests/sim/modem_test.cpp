@@ -60,6 +60,10 @@ struct ExchangeCase {
     std::vector<Step> steps;
 };
 
+void PrintTo(const ExchangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 sim::ModemOptions With(std::function<void(sim::ModemOptions&)> set) {
     sim::ModemOptions o;
     set(o);

@@ -79,6 +79,10 @@ struct ReplyCase {
     milliseconds minGap;              // at least this between two bursts
 };
 
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 sim::Rs485Options With(std::function<void(sim::Rs485Options&)> set) {
     sim::Rs485Options o;
     set(o);
