@@ -1,6 +1,8 @@
 // START, the check thread and the two checks it runs.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/GprsScript.h"
 #include "app/HostName.h"

@@ -213,18 +213,7 @@ void Port::Closed() {
             return;
         }
         m_bClosed = true;
-        for (auto& op : m_reads) {
-            CompleteRead(op, ERROR_OPERATION_ABORTED, Take(op.buf, op.count));
-        }
-        for (auto& op : m_waits) {
-            CompleteWait(op, ERROR_OPERATION_ABORTED, 0);
-        }
-        for (auto& op : m_writes) {
-            CompleteWrite(op, ERROR_OPERATION_ABORTED);
-        }
-        m_reads.clear();
-        m_waits.clear();
-        m_writes.clear();
+        FailPending(ERROR_OPERATION_ABORTED, ERROR_OPERATION_ABORTED);
     }
     Wake();
     m_driver.join();
@@ -345,15 +334,19 @@ void Port::HangUp() {
     // Stop polling the descriptor (it would report the hang-up for ever) and fail what
     // waits on the line; reads still get what had arrived.
     m_bHungUp = true;
+    FailPending(ERROR_DEVICE_NOT_CONNECTED, ERROR_SUCCESS);
+}
+
+void Port::FailPending(DWORD error, DWORD readWithBytes) {
     for (auto& op : m_reads) {
         DWORD n = Take(op.buf, op.count);
-        CompleteRead(op, n > 0 ? ERROR_SUCCESS : ERROR_DEVICE_NOT_CONNECTED, n);
+        CompleteRead(op, n > 0 ? readWithBytes : error, n);
     }
     for (auto& op : m_waits) {
-        CompleteWait(op, ERROR_DEVICE_NOT_CONNECTED, 0);
+        CompleteWait(op, error, 0);
     }
     for (auto& op : m_writes) {
-        CompleteWrite(op, ERROR_DEVICE_NOT_CONNECTED);
+        CompleteWrite(op, error);
     }
     m_reads.clear();
     m_waits.clear();

@@ -80,6 +80,9 @@ class Port : public KObject {
     void Transmit();
     void ServiceReads(Clock::time_point now);
     void HangUp();
+    // Completes every pending operation with error; a read that had bytes keeps them and
+    // completes with readWithBytes. Called with m_mutex held.
+    void FailPending(DWORD error, DWORD readWithBytes);
     Clock::time_point NextDeadline() const;
     DWORD Take(BYTE* dest, DWORD count);
     bool ApplyModemLines(const DCB& dcb);

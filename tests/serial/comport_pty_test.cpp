@@ -1,8 +1,6 @@
 // CComPort over real pseudo-terminals: names, exclusive use, line settings, the delivery
 // of bursts through the reader, and the far end going away.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,8 +9,6 @@
 #include "platform/posix/seam.h"
 #include "serial/ComPort.h"
 #include "tests/serial/support.h"
-
-extern char** environ;
 
 namespace tarvic::test {
 namespace {
@@ -98,18 +94,6 @@ TEST(Open, AMissingDeviceFailsWithOneReport) {
     EXPECT_EQ(port.Errors(), std::vector<std::string>{"System error!"});
     EXPECT_FALSE(port.SetDtr(true));
     EXPECT_TRUE(port.Close());
-}
-
-int RunProbe(int n) {
-    std::string arg = std::to_string(n);
-    char* argv[] = {const_cast<char*>(TARVIC_OPEN_PROBE), arg.data(), nullptr};
-    pid_t pid;
-    if (posix_spawn(&pid, TARVIC_OPEN_PROBE, nullptr, nullptr, argv, environ) != 0) {
-        return -1;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST_F(PtyPort, OpenIsExclusiveUntilClosed) {

@@ -1,7 +1,5 @@
 // The OS calls on POSIX: the results that CComPort relies on, over real pseudo-terminals.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,8 +9,6 @@
 #include "platform/posix/seam.h"
 #include "platform/winapi.h"
 #include "tests/serial/support.h"
-
-extern char** environ;
 
 namespace tarvic::test {
 namespace {
@@ -28,18 +24,6 @@ HANDLE OpenCom(int n) {
     std::snprintf(name, sizeof name, "COM%d:", n);
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-int RunProbe(int n) {
-    std::string arg = std::to_string(n);
-    char* argv[] = {const_cast<char*>(TARVIC_OPEN_PROBE), arg.data(), nullptr};
-    pid_t pid;
-    if (posix_spawn(&pid, TARVIC_OPEN_PROBE, nullptr, nullptr, argv, environ) != 0) {
-        return -1;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 struct Overlapped {

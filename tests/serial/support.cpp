@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +15,8 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+
+extern char** environ;
 
 namespace tarvic::test {
 
@@ -182,6 +186,18 @@ bool ReadInto(CComPort& port, Bytes& out, DWORD timeoutMs) {
     }
     out.assign(dest.begin(), dest.begin() + count);
     return true;
+}
+
+int RunProbe(int n) {
+    std::string arg = std::to_string(n);
+    char* argv[] = {const_cast<char*>(TARVIC_OPEN_PROBE), arg.data(), nullptr};
+    pid_t pid;
+    if (posix_spawn(&pid, TARVIC_OPEN_PROBE, nullptr, nullptr, argv, environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 double CpuSeconds() {

@@ -76,6 +76,8 @@ Bytes Pattern(size_t n, uint8_t seed = 0);
 bool ReadInto(CComPort& port, Bytes& out, DWORD timeoutMs);
 // CPU time (user + system) of this process in seconds.
 double CpuSeconds();
+// Opens COMn in another process (the open probe); its exit code tells how that went.
+int RunProbe(int n);
 void SleepMs(int ms);
 
 }  // namespace tarvic::test
