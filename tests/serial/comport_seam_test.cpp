@@ -11,6 +11,7 @@
 
 #include "platform/posix/seam.h"
 #include "serial/ComPort.h"
+#include "serial/ReaderTimes.h"
 #include "tests/serial/support.h"
 
 namespace tarvic::test {
@@ -202,7 +203,7 @@ const posix::Ops& FaultOps() {
         };
         o.WaitForMultipleObjects = [](DWORD c, const HANDLE* hs, BOOL all, DWORD ms) -> DWORD {
             const bool onReader = std::this_thread::get_id() != g_caller.load();
-            if (onReader && ms == 10000 && g_faults.readPassMs.load() != 0) {
+            if (onReader && ms == reader::kReadPassMs && g_faults.readPassMs.load() != 0) {
                 ms = g_faults.readPassMs.load();
             } else if ((g_faults.waitMs.load() == 0 || g_faults.waitMs.load() == ms) &&
                        g_faults.waitMultiple.Hit()) {
@@ -226,7 +227,8 @@ const posix::Ops& FaultOps() {
         };
         o.Sleep = [](DWORD ms) {
             const bool onReader = std::this_thread::get_id() != g_caller.load();
-            RealOps().Sleep(onReader && ms == 5 && g_faults.slowPause.load() ? 300 : ms);
+            RealOps().Sleep(
+                onReader && ms == reader::kDeliveryPauseMs && g_faults.slowPause.load() ? 300 : ms);
         };
         return o;
     }();
@@ -436,7 +438,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "GetOverlappedResult error! Unknown error!"},
         ReaderCase{"ReadWait",
                    [] {
-                       g_faults.waitMs = 10000;
+                       g_faults.waitMs = reader::kReadPassMs;
                        g_faults.waitMultiple.Arm(Who::kReader, 1);
                    },
                    "FileRead command error! Unknown error!"},
