@@ -41,6 +41,7 @@ class Fd {
     Fd& operator=(const Fd&) = delete;
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
+    int Release() { return std::exchange(fd_, -1); }
     void Reset(int fd = -1) {
         if (fd_ >= 0) {
             ::close(fd_);

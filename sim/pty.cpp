@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "sim/internal.h"
+#include "sim/pseudo_terminal.h"
 
 namespace sim::detail {
 
@@ -23,6 +24,55 @@ namespace {
 }
 
 }  // namespace
+
+}  // namespace sim::detail
+
+namespace sim {
+
+PseudoTerminal OpenPseudoTerminal(bool nonBlocking) {
+    const int flags = nonBlocking ? O_NONBLOCK : 0;
+    detail::Fd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!master.Valid()) {
+        detail::ThrowErrno("posix_openpt");
+    }
+    if (grantpt(master.Get()) != 0) {
+        detail::ThrowErrno("grantpt");
+    }
+    if (unlockpt(master.Get()) != 0) {
+        detail::ThrowErrno("unlockpt");
+    }
+    char name[128];
+    if (ptsname_r(master.Get(), name, sizeof name) != 0) {
+        detail::ThrowErrno("ptsname_r");
+    }
+    detail::Fd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | flags));
+    if (!slave.Valid()) {
+        detail::ThrowErrno("open pseudo-terminal slave");
+    }
+    termios tio{};
+    if (tcgetattr(slave.Get(), &tio) != 0) {
+        detail::ThrowErrno("tcgetattr");
+    }
+    cfmakeraw(&tio);
+    if (tcsetattr(slave.Get(), TCSANOW, &tio) != 0) {
+        detail::ThrowErrno("tcsetattr");
+    }
+    if (nonBlocking) {
+        const int now = fcntl(master.Get(), F_GETFL);
+        if (now < 0 || fcntl(master.Get(), F_SETFL, now | O_NONBLOCK) != 0) {
+            detail::ThrowErrno("fcntl");
+        }
+    }
+    PseudoTerminal pt;
+    pt.slavePath = name;
+    pt.master = master.Release();
+    pt.slave = slave.Release();
+    return pt;
+}
+
+}  // namespace sim
+
+namespace sim::detail {
 
 std::string Escape(std::string_view bytes) {
     std::string out;
@@ -46,39 +96,10 @@ std::string Escape(std::string_view bytes) {
 }
 
 Pty::Pty() {
-    master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!master_.Valid()) {
-        ThrowErrno("posix_openpt");
-    }
-    if (grantpt(master_.Get()) != 0) {
-        ThrowErrno("grantpt");
-    }
-    if (unlockpt(master_.Get()) != 0) {
-        ThrowErrno("unlockpt");
-    }
-    char name[128];
-    if (ptsname_r(master_.Get(), name, sizeof name) != 0) {
-        ThrowErrno("ptsname_r");
-    }
-    slavePath_ = name;
-    keep_.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!keep_.Valid()) {
-        ThrowErrno("open pseudo-terminal slave");
-    }
-    // Raw before anyone else can open it: a cooked line would echo the tool's commands back
-    // to it from the terminal itself.
-    termios tio{};
-    if (tcgetattr(keep_.Get(), &tio) != 0) {
-        ThrowErrno("tcgetattr");
-    }
-    cfmakeraw(&tio);
-    if (tcsetattr(keep_.Get(), TCSANOW, &tio) != 0) {
-        ThrowErrno("tcsetattr");
-    }
-    int flags = fcntl(master_.Get(), F_GETFL);
-    if (flags < 0 || fcntl(master_.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
-        ThrowErrno("fcntl");
-    }
+    PseudoTerminal pt = OpenPseudoTerminal(true);
+    master_.Reset(pt.master);
+    keep_.Reset(pt.slave);
+    slavePath_ = pt.slavePath;
 }
 
 void Pty::Queue(std::string bytes, TimePoint due) {

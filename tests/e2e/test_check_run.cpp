@@ -1,12 +1,10 @@
 // Whole check runs: the real dialog driven as a person would (offscreen), against the bench
 // simulator on pseudo-terminals, with real web servers on the loopback.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,11 +13,16 @@
 #include "platform/posix/seam.h"
 #include "platform/ui/test_driver.h"
 #include "sim/sim.h"
-#include "tests/e2e/WebServer.h"
+#include "tests/support/posix/web_server.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using tarvic::test::SetEnv;
+using tarvic::test::TempDir;
+using tarvic::test::UnusedLoopbackPort;
+using tarvic::test::WebServer;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kModemCom = 1;
@@ -56,16 +59,13 @@ bool AllInputsEnabled(CWnd& dlg) {
 class CheckRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tarvic-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_home = tmpl;
-        setenv("XDG_CONFIG_HOME", m_home.c_str(), 1);
-        m_bench = std::make_unique<sim::Bench>(m_home);
+        m_home = std::make_unique<TempDir>("tarvic-e2e");
+        SetEnv("XDG_CONFIG_HOME", m_home->Path());
+        m_bench = std::make_unique<sim::Bench>(m_home->Path());
     }
     void TearDown() override {
         m_bench.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(m_home, ec);
+        m_home.reset();
     }
 
     // A modem whose data connections go to the given web server, and the RS-485 device.
@@ -74,7 +74,7 @@ class CheckRun : public ::testing::Test {
         m_bench->AddRs485(k485Com, rs485);
         m_bench->Start();
     }
-    static sim::ModemOptions Via(const CTestWebServer& web) {
+    static sim::ModemOptions Via(const WebServer& web) {
         sim::ModemOptions o;
         o.web = sim::Web::Address;
         o.webAddress = web.Address();
@@ -101,7 +101,7 @@ class CheckRun : public ::testing::Test {
         EXPECT_TRUE(box->modal);
     }
 
-    std::string m_home;
+    std::unique_ptr<TempDir> m_home;
     std::unique_ptr<sim::Bench> m_bench;
 };
 
@@ -111,10 +111,10 @@ class CheckRun : public ::testing::Test {
 // --- GPRS check ---------------------------------------------------------------------------
 
 class GprsAgainstWebServer : public CheckRun,
-                             public ::testing::WithParamInterface<CTestWebServer::Kind> {};
+                             public ::testing::WithParamInterface<WebServer::Kind> {};
 
 TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
-    CTestWebServer web(GetParam());
+    WebServer web(GetParam());
     ASSERT_TRUE(web.Running()) << web.Error();
     StartBench(Via(web));
     CTarvicDlg dlg;
@@ -134,7 +134,7 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     EXPECT_EQ(CountEntries(log, "get 10"), 1);
     EXPECT_EQ(CountEntries(log, "GET http://example.com/ HTTP/1.0\r\n\r\n"), 1);
     const std::string status =
-        GetParam() == CTestWebServer::Kind::Nginx ? "HTTP/1.1 200 OK" : "HTTP/1.0 200 OK";
+        GetParam() == WebServer::Kind::Nginx ? "HTTP/1.1 200 OK" : "HTTP/1.0 200 OK";
     EXPECT_EQ(CountEntries(log, status), 1);
     EXPECT_EQ(m_bench->ModemCommands(),
               (std::vector<std::string>{"AT", "ATZ", "ATE0", "AT+CGDCONT=1,\"IP\",\"internet\"",
@@ -146,15 +146,13 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, GprsAgainstWebServer,
-                         ::testing::Values(CTestWebServer::Kind::Nginx,
-                                           CTestWebServer::Kind::Lighttpd),
+                         ::testing::Values(WebServer::Kind::Nginx, WebServer::Kind::Lighttpd),
                          [](const auto& info) {
-                             return info.param == CTestWebServer::Kind::Nginx ? "nginx"
-                                                                              : "lighttpd";
+                             return info.param == WebServer::Kind::Nginx ? "nginx" : "lighttpd";
                          });
 
 TEST_F(CheckRun, BadHostIsRefusedAndARedirectPasses) {
-    CTestWebServer web(CTestWebServer::Kind::Nginx, true);
+    WebServer web(WebServer::Kind::Nginx, true);
     ASSERT_TRUE(web.Running()) << web.Error();
     StartBench(Via(web));
     CTarvicDlg dlg;
@@ -227,7 +225,7 @@ TEST_F(CheckRun, ErrorOnActivationIsRetriedAfterTenSeconds) {
 }
 
 TEST_F(CheckRun, RefusedConnectionRedialsUntilTheServerAnswers) {
-    CTestWebServer web(CTestWebServer::Kind::Nginx);
+    WebServer web(WebServer::Kind::Nginx);
     ASSERT_TRUE(web.Running()) << web.Error();
     sim::ModemOptions refused;
     refused.web = sim::Web::Address;

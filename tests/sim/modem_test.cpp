@@ -1,17 +1,12 @@
 // The simulated GPRS modem, driven through its published port as the tool drives it.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <fstream>
 #include <memory>
 
 #include "sim/sim.h"
 #include "sim_test_util.h"
-
-extern char** environ;
+#include "tests/support/posix/web_server.h"
 
 namespace {
 
@@ -456,81 +451,10 @@ TEST(ModemOptionsTest, BadWebAddressIsRefusedAtOnce) {
     EXPECT_TRUE(sim::CheckWebAddress("127.0.0.1:8080"));
 }
 
-// nginx on loopback, started for the test as a child process with its own prefix.
-class Nginx {
-  public:
-    explicit Nginx(const std::string& dir) : port_(simtest::UnusedPort()) {
-        std::filesystem::create_directories(dir + "/www");
-        std::filesystem::create_directories(dir + "/logs");
-        std::ofstream(dir + "/www/index.html") << "<html>tarvic test page</html>\n";
-        std::ofstream(dir + "/nginx.conf")
-            << "daemon off;\nmaster_process off;\nerror_log " << dir << "/logs/error.log;\npid "
-            << dir << "/nginx.pid;\n"
-            << "events { worker_connections 16; }\n"
-            << "http {\n access_log off;\n client_body_temp_path " << dir << "/tmp1;\n"
-            << " proxy_temp_path " << dir << "/tmp2;\n fastcgi_temp_path " << dir << "/tmp3;\n"
-            << " uwsgi_temp_path " << dir << "/tmp4;\n scgi_temp_path " << dir << "/tmp5;\n"
-            << " server { listen 127.0.0.1:" << port_ << "; root " << dir << "/www; }\n}\n";
-        std::string conf = dir + "/nginx.conf";
-        const char* exe = nullptr;
-        for (const char* p : {"/usr/sbin/nginx", "/usr/bin/nginx"}) {
-            if (::access(p, X_OK) == 0) {
-                exe = p;
-                break;
-            }
-        }
-        if (exe == nullptr) {
-            return;
-        }
-        std::vector<std::string> args = {exe, "-p", dir, "-c", conf, "-e", dir + "/logs/error.log"};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, exe, nullptr, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~Nginx() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    // True once it accepts connections (5 s at most).
-    bool Ready() const {
-        if (pid_ <= 0) {
-            return false;
-        }
-        auto end = simtest::Clock::now() + milliseconds(5000);
-        while (simtest::Clock::now() < end) {
-            int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port_));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            int rc = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            ::close(s);
-            if (rc == 0) {
-                return true;
-            }
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        return false;
-    }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-
-  private:
-    int port_;
-    pid_t pid_ = -1;
-};
-
 TEST_F(ModemTest, DataModeThroughNginx) {
-    simtest::TempDir dir;
-    Nginx nginx(dir.Path());
-    if (!nginx.Ready()) {
-        GTEST_SKIP() << "nginx is not available";
+    tarvic::test::WebServer nginx(tarvic::test::WebServer::Kind::Nginx);
+    if (!nginx.Running()) {
+        GTEST_SKIP() << "nginx is not available: " << nginx.Error();
     }
     sim::ModemOptions o;
     o.web = sim::Web::Address;

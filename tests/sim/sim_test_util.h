@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace simtest {
 
 using Clock = std::chrono::steady_clock;
@@ -47,26 +49,8 @@ inline std::string Hex(std::string_view bytes) {
     return out;
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "simtest.XXXXXX").string();
-        std::vector<char> buf(templ.begin(), templ.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp");
-        }
-        path_ = buf.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+// The shared helper; the simulator tests name it as their own.
+using TempDir = tarvic::test::TempDir;
 
 // The tool's end of a simulated port.
 class TestPort {

@@ -12,6 +12,7 @@
 
 #include "app/tarvicDlg.h"
 #include "platform/ui/test_driver.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -110,11 +111,11 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
     };
     // START opens COM1: make it a port that is certainly missing, never a real device of
     // the machine that runs the tests.
-    char home[] = "/tmp/tarvic-ui-XXXXXX";
-    ASSERT_NE(mkdtemp(home), nullptr);
-    std::filesystem::create_directories(std::string(home) + "/tarvic/ports");
-    std::filesystem::create_symlink("/nonexistent/tty", std::string(home) + "/tarvic/ports/com1");
-    setenv("XDG_CONFIG_HOME", home, 1);
+    const tarvic::test::TempDir home("tarvic-ui");
+    std::filesystem::create_directories(home.Path() + "/tarvic/ports");
+    std::filesystem::create_symlink(home.Path() + "/missing/tty",
+                                    home.Path() + "/tarvic/ports/com1");
+    tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());
     for (const Case& c : cases) {
         CTarvicDlg dlg;
         bool openAfter = false;
@@ -132,7 +133,6 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         EXPECT_EQ(openAfter, !c.ends) << c.name;
         EXPECT_EQ(result, IDCANCEL) << c.name;
     }
-    std::filesystem::remove_all(home);
 }
 
 TEST(MainDialog, TheLogStaysHiddenAndInOrderWhenAnotherThreadFillsIt) {
