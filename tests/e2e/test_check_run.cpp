@@ -324,22 +324,12 @@ TEST_P(CloseDuringRun, EndsPromptlyAndReleasesThePort) {
     EXPECT_TRUE(m_bench->Rs485Received().empty());
 }
 
-sim::ModemOptions Silent() {
-    sim::ModemOptions o;
-    o.silent = true;
-    return o;
-}
-sim::ModemOptions ErrorPause() {
-    sim::ModemOptions o;
-    o.errors = {{"AT", 100}};
-    return o;
-}
-
-INSTANTIATE_TEST_SUITE_P(Waits, CloseDuringRun,
-                         ::testing::Values(CloseCase{"WhileReading", Silent(), false},
-                                           CloseCase{"DuringTheErrorPause", ErrorPause(), false},
-                                           CloseCase{"WhileTheOutcomeBoxIsUp", {}, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Waits, CloseDuringRun,
+    ::testing::Values(CloseCase{"WhileReading", {.silent = true}, false},
+                      CloseCase{"DuringTheErrorPause", {.errors = {{"AT", 100}}}, false},
+                      CloseCase{"WhileTheOutcomeBoxIsUp", {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 std::atomic<int> g_threadsCreated{0};
 HANDLE FailSecondThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc,
@@ -409,40 +399,15 @@ TEST_P(Rs485Device, FailsWithTheCountInTheLog) {
     }
 }
 
-sim::Rs485Options Device(sim::Rs485Reply reply) {
-    sim::Rs485Options o;
-    o.reply = reply;
-    return o;
-}
-sim::Rs485Options Split() {
-    sim::Rs485Options o;
-    o.splitPause = std::chrono::milliseconds(100);
-    return o;
-}
-sim::Rs485Options Stray() {
-    sim::Rs485Options o;
-    o.strayBytes = 3;
-    return o;
-}
-sim::Rs485Options Extra() {
-    sim::Rs485Options o;
-    o.extraByte = true;
-    return o;
-}
-sim::Rs485Options Echo() {
-    sim::Rs485Options o;
-    o.echo = true;
-    return o;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Devices, Rs485Device,
-    ::testing::Values(Rs485Case{"NothingConnected", Device(sim::Rs485Reply::Silent), nullptr},
-                      Rs485Case{"PlainLoopback", Device(sim::Rs485Reply::Loopback), "get 10"},
-                      Rs485Case{"SplitByAPause", Split(), "get 5"},
-                      Rs485Case{"StrayBurstAheadOfTheReply", Stray(), "get 13"},
-                      Rs485Case{"ExtraByte", Extra(), "get 11"},
-                      Rs485Case{"EchoAndReplyInOneBurst", Echo(), "get 20"}),
+    ::testing::Values(Rs485Case{"NothingConnected", {.reply = sim::Rs485Reply::Silent}, nullptr},
+                      Rs485Case{"PlainLoopback", {.reply = sim::Rs485Reply::Loopback}, "get 10"},
+                      Rs485Case{
+                          "SplitByAPause", {.splitPause = std::chrono::milliseconds(100)}, "get 5"},
+                      Rs485Case{"StrayBurstAheadOfTheReply", {.strayBytes = 3}, "get 13"},
+                      Rs485Case{"ExtraByte", {.extraByte = true}, "get 11"},
+                      Rs485Case{"EchoAndReplyInOneBurst", {.echo = true}, "get 20"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
