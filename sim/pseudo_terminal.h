@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace sim {
+namespace tarvic::sim {
 
 // A new pseudo-terminal. The caller owns both descriptors (close-on-exec). The slave is
 // opened once and made raw before anyone else can open it: a cooked line would echo what
@@ -19,4 +19,4 @@ struct PseudoTerminal {
 // With nonBlocking both descriptors are non-blocking. Throws std::system_error.
 PseudoTerminal OpenPseudoTerminal(bool nonBlocking);
 
-}  // namespace sim
+}  // namespace tarvic::sim

@@ -15,7 +15,7 @@
 #include "sim/internal.h"
 #include "sim/pseudo_terminal.h"
 
-namespace sim::detail {
+namespace tarvic::sim::detail {
 
 namespace {
 
@@ -25,9 +25,9 @@ namespace {
 
 }  // namespace
 
-}  // namespace sim::detail
+}  // namespace tarvic::sim::detail
 
-namespace sim {
+namespace tarvic::sim {
 
 PseudoTerminal OpenPseudoTerminal(bool nonBlocking) {
     const int flags = nonBlocking ? O_NONBLOCK : 0;
@@ -70,9 +70,9 @@ PseudoTerminal OpenPseudoTerminal(bool nonBlocking) {
     return pt;
 }
 
-}  // namespace sim
+}  // namespace tarvic::sim
 
-namespace sim::detail {
+namespace tarvic::sim::detail {
 
 std::string Escape(std::string_view bytes) {
     std::string out;
@@ -97,85 +97,85 @@ std::string Escape(std::string_view bytes) {
 
 Pty::Pty() {
     PseudoTerminal pt = OpenPseudoTerminal(true);
-    master_.Reset(pt.master);
-    keep_.Reset(pt.slave);
-    slavePath_ = pt.slavePath;
+    m_master.Reset(pt.master);
+    m_keep.Reset(pt.slave);
+    m_slavePath = pt.slavePath;
 }
 
 void Pty::Queue(std::string bytes, TimePoint due) {
     if (bytes.empty()) {
         return;
     }
-    if (due < lastDue_) {
-        due = lastDue_;
+    if (due < m_lastDue) {
+        due = m_lastDue;
     }
-    lastDue_ = due;
-    queue_.push_back({due, std::move(bytes)});
+    m_lastDue = due;
+    m_queue.push_back({due, std::move(bytes)});
 }
 
 std::optional<TimePoint> Pty::NextDue() const {
-    if (queue_.empty()) {
+    if (m_queue.empty()) {
         return std::nullopt;
     }
-    return queue_.front().due;
+    return m_queue.front().due;
 }
 
 std::size_t Pty::Backlog() const {
-    std::size_t n = out_.size();
-    for (const Item& item : queue_) {
+    std::size_t n = m_out.size();
+    for (const Item& item : m_queue) {
         n += item.bytes.size();
     }
     return n;
 }
 
 std::string Pty::Flush(TimePoint now) {
-    while (!queue_.empty() && queue_.front().due <= now) {
-        out_ += queue_.front().bytes;
-        queue_.pop_front();
+    while (!m_queue.empty() && m_queue.front().due <= now) {
+        m_out += m_queue.front().bytes;
+        m_queue.pop_front();
     }
-    if (out_.empty() || !master_.Valid()) {
+    if (m_out.empty() || !m_master.Valid()) {
         return {};
     }
-    ssize_t n = ::write(master_.Get(), out_.data(), out_.size());
+    ssize_t n = ::write(m_master.Get(), m_out.data(), m_out.size());
     if (n <= 0) {
         // EAGAIN: the tool is not reading; POLLOUT brings us back.
         return {};
     }
-    std::string written = out_.substr(0, static_cast<std::size_t>(n));
-    out_.erase(0, static_cast<std::size_t>(n));
+    std::string written = m_out.substr(0, static_cast<std::size_t>(n));
+    m_out.erase(0, static_cast<std::size_t>(n));
     return written;
 }
 
 bool Pty::Free() const {
-    if (!keep_.Valid() || flock(keep_.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (!m_keep.Valid() || flock(m_keep.Get(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
-    flock(keep_.Get(), LOCK_UN);
+    flock(m_keep.Get(), LOCK_UN);
     return true;
 }
 
 bool Pty::ClearExclusive() {
     int exclusive = 0;
-    if (!keep_.Valid() || ioctl(keep_.Get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
+    if (!m_keep.Valid() || ioctl(m_keep.Get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
         return false;
     }
-    return ioctl(keep_.Get(), TIOCNXCL) == 0;
+    return ioctl(m_keep.Get(), TIOCNXCL) == 0;
 }
 
 void Pty::DiscardPending() {
-    queue_.clear();
-    out_.clear();
-    lastDue_ = {};
-    if (keep_.Valid()) {
-        tcflush(keep_.Get(), TCIFLUSH);  // written to the slave side, not read by anyone
+    m_queue.clear();
+    m_out.clear();
+    m_lastDue = {};
+    if (m_keep.Valid()) {
+        tcflush(m_keep.Get(), TCIFLUSH);  // written to the slave side, not read by anyone
     }
 }
 
 void Pty::Close() {
-    queue_.clear();
-    out_.clear();
-    keep_.Reset();
-    master_.Reset();
+    m_queue.clear();
+    m_out.clear();
+    m_keep.Reset();
+    m_master.Reset();
 }
 
 std::string AddrText(const SockAddr& addr) {
@@ -231,4 +231,4 @@ bool ParseWebAddress(const std::string& text, SockAddr* out, std::string* reason
     return true;
 }
 
-}  // namespace sim::detail
+}  // namespace tarvic::sim::detail

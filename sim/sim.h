@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace tarvic::sim {
 
 // Where the simulated modem's data connections go.
 enum class Web {
@@ -137,10 +137,10 @@ class Bench {
 
   private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Impl> m_impl;
 };
 
 // Checks an "IP:PORT" web address; false with a reason when it cannot be used.
 bool CheckWebAddress(const std::string& address, std::string* reason = nullptr);
 
-}  // namespace sim
+}  // namespace tarvic::sim

@@ -21,6 +21,7 @@
 #include "sim/sim.h"
 #include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -116,8 +117,10 @@ int Bench(int runs, const char* tmpl) {
 }
 
 }  // namespace
+}  // namespace tarvic
 
 int main(int argc, char** argv) {
+    using namespace tarvic;
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     const tarvic::test::TempDir home("tarvic-bench");
     tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());

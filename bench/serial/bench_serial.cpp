@@ -19,6 +19,7 @@
 #include "sim/pseudo_terminal.h"
 #include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 namespace fs = std::filesystem;
@@ -38,8 +39,10 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 }  // namespace
+}  // namespace tarvic
 
 int main() {
+    using namespace tarvic;
     tarvic::test::TempDir home("tarvic-bench");
     const std::string& root = home.Path();
     fs::create_directories(root + "/tarvic/ports");

@@ -3,7 +3,7 @@
 // data exchange, the dialog's default OK/Cancel, control lookup and the application
 // object; a back end (qt/ on Linux, win32/ on Windows) provides the rest:
 //
-//  - the UI thread: ui::IsUiThread, ui::RunOnUiThread (ui_thread.h);
+//  - the UI thread: tarvic::ui::IsUiThread, tarvic::ui::RunOnUiThread (ui_thread.h);
 //  - windows and controls: CWnd::SetWindowText, GetWindowText, EnableWindow,
 //    IsWindowEnabled, IsWindowVisible, SetIcon, IsIconic, GetClientRect, DefWindowProc;
 //    every member of CComboBox and CListBox;
@@ -23,7 +23,7 @@
 
 #include "platform/ui/framework.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 // Friend of the framework classes.
 struct UiBackend {
@@ -41,4 +41,4 @@ struct UiBackend {
     static void Cancel(CDialog* d) { Command(d, IDCANCEL); }
 };
 
-}  // namespace ui
+}  // namespace tarvic::ui

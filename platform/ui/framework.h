@@ -86,7 +86,7 @@ int WINAPI GetSystemMetrics(int index);
 using CString = std::string;
 
 class CWnd;
-namespace ui {
+namespace tarvic::ui {
 struct UiBackend;
 }
 
@@ -152,7 +152,7 @@ class CWnd {
     virtual const MessageMap& GetMessageMap() const;
 
   private:
-    friend struct ui::UiBackend;
+    friend struct tarvic::ui::UiBackend;
 
     HWND m_hWnd = nullptr;  // touched on the UI thread only
     int m_nID = 0;
@@ -208,7 +208,7 @@ class CDialog : public CWnd {
     void OnPaint();  // the default painting
 
   private:
-    friend struct ui::UiBackend;
+    friend struct tarvic::ui::UiBackend;
     struct ModalState;
 
     UINT m_nIDTemplate;
@@ -259,12 +259,12 @@ class CWinApp {
     std::string m_strAppName;
 
   protected:
-    // The look of controls is the toolkit's own; kept for the start-up sequence.
+    // Does nothing: controls always have the toolkit's own three-dimensional look.
     BOOL Enable3dControlsStatic() { return TRUE; }
 };
 
 CWinApp* AfxGetApp();
-// Dialogs host no embedded components; kept for the start-up sequence.
+// Does nothing: dialogs host no embedded components, so there is no container to enable.
 inline void AfxEnableControlContainer() {}
 
 // On the UI thread: serves events (other threads' control calls and message boxes

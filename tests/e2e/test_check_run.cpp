@@ -16,6 +16,7 @@
 #include "tests/support/posix/web_server.h"
 #include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 using namespace std::chrono_literals;
@@ -444,3 +445,4 @@ TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
 }
 
 }  // namespace
+}  // namespace tarvic

@@ -15,6 +15,7 @@
 #include "sim_test_util.h"
 #include "tests/support/posix/child_process.h"
 
+namespace tarvic {
 namespace {
 
 namespace fs = std::filesystem;
@@ -301,3 +302,4 @@ TEST(ProgramTest, PrivateFolderIsRemovedAfterSigint) {
 }
 
 }  // namespace
+}  // namespace tarvic

@@ -8,6 +8,7 @@
 #include "sim_test_util.h"
 #include "tests/support/posix/web_server.h"
 
+namespace tarvic {
 namespace {
 
 using simtest::Hex;
@@ -24,24 +25,24 @@ const std::string kRequest = "GET http://example.com/ HTTP/1.0\r\n\r\n";
 class ModemTest : public testing::Test {
   protected:
     void StartModem(sim::ModemOptions options) {
-        bench_ = std::make_unique<sim::Bench>(home_.Path());
-        bench_->AddModem(1, std::move(options));
-        bench_->Start();
-        port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
+        m_bench = std::make_unique<sim::Bench>(m_home.Path());
+        m_bench->AddModem(1, std::move(options));
+        m_bench->Start();
+        m_port = std::make_unique<TestPort>(m_bench->LinkPath(1));
     }
     // Sends a command and returns exactly as many bytes as `expected` has (or fewer, late).
     std::string Say(const std::string& command, const std::string& expected) {
-        port_->Write(command);
-        return port_->ReadCount(expected.size());
+        m_port->Write(command);
+        return m_port->ReadCount(expected.size());
     }
     void ExpectSay(const std::string& command, const std::string& expected) {
         EXPECT_EQ(Hex(Say(command, expected)), Hex(expected)) << "after " << Hex(command);
     }
     void EchoOff() { ExpectSay("ATE0\r\n", "ATE0\r" + kOk); }
 
-    simtest::TempDir home_;
-    std::unique_ptr<sim::Bench> bench_;
-    std::unique_ptr<TestPort> port_;
+    simtest::TempDir m_home;
+    std::unique_ptr<sim::Bench> m_bench;
+    std::unique_ptr<TestPort> m_port;
 };
 
 struct Step {
@@ -186,7 +187,7 @@ TEST_P(ModemExchange, AnswersExactly) {
         ExpectSay(step.send, step.expect);
     }
     // Nothing more, late or extra.
-    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
+    EXPECT_EQ(Hex(m_port->ReadQuiet(milliseconds(150))), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ModemExchange, testing::ValuesIn(ExchangeCases()),
@@ -197,9 +198,9 @@ TEST_F(ModemTest, RecordsWhatTheToolSent) {
     ExpectSay("AT\r\n", "AT\r" + kOk);
     ExpectSay(" at+cgdcont=1,\"IP\",\"internet\" \r\n",
               " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
-    EXPECT_EQ(bench_->ModemReceived(), "AT\r\n at+cgdcont=1,\"IP\",\"internet\" \r\n");
-    EXPECT_EQ(bench_->ModemSent(), "AT\r" + kOk + " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
-    EXPECT_EQ(bench_->ModemCommands(),
+    EXPECT_EQ(m_bench->ModemReceived(), "AT\r\n at+cgdcont=1,\"IP\",\"internet\" \r\n");
+    EXPECT_EQ(m_bench->ModemSent(), "AT\r" + kOk + " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
+    EXPECT_EQ(m_bench->ModemCommands(),
               (std::vector<std::string>{"AT", "at+cgdcont=1,\"IP\",\"internet\""}));
 }
 
@@ -223,11 +224,11 @@ TEST_F(ModemTest, TrickledRepliesComeInPiecesWithPauses) {
     o.tricklePiece = 4;
     o.tricklePause = milliseconds(60);
     StartModem(o);
-    port_->Write("ATE0\r\n");
-    EXPECT_EQ(Hex(port_->ReadUntil(kOk)), Hex("ATE0\r" + kOk));
+    m_port->Write("ATE0\r\n");
+    EXPECT_EQ(Hex(m_port->ReadUntil(kOk)), Hex("ATE0\r" + kOk));
     const std::string answer = "\r\n#SGACT: 1,0\r\n" + kOk;
-    port_->Write("AT#SGACT?\r\n");
-    auto chunks = port_->ReadChunks(milliseconds(300), milliseconds(3000));
+    m_port->Write("AT#SGACT?\r\n");
+    auto chunks = m_port->ReadChunks(milliseconds(300), milliseconds(3000));
     std::string all;
     for (const auto& c : chunks) {
         all += c.bytes;
@@ -244,13 +245,13 @@ TEST_F(ModemTest, ActivationAnswerWaitsForTheDelay) {
     o.activationDelay = milliseconds(400);
     StartModem(o);
     EchoOff();
-    port_->Write("AT#SGACT=1,1\r\n");
+    m_port->Write("AT#SGACT=1,1\r\n");
     auto start = simtest::Clock::now();
-    std::string got = port_->ReadUntil(kOk, milliseconds(3000));
+    std::string got = m_port->ReadUntil(kOk, milliseconds(3000));
     auto took = std::chrono::duration_cast<milliseconds>(simtest::Clock::now() - start);
     EXPECT_EQ(Hex(got), Hex("\r\n#SGACT: 10.64.37.12\r\n" + kOk));
     EXPECT_GE(took.count(), 380);
-    EXPECT_TRUE(bench_->ModemContextActive());
+    EXPECT_TRUE(m_bench->ModemContextActive());
 }
 
 TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
@@ -259,9 +260,9 @@ TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    EXPECT_TRUE(bench_->ModemInDataMode());
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier);
+    EXPECT_TRUE(m_bench->ModemInDataMode());
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier);
     ASSERT_GE(got.size(), kNoCarrier.size()) << Hex(got);
     EXPECT_EQ(got.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << Hex(got);
     EXPECT_EQ(got.substr(got.size() - kNoCarrier.size()), kNoCarrier);
@@ -275,9 +276,9 @@ TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
         << Hex(response);
     // Back in command mode.
     ExpectSay("AT\r\n", kOk);
-    ASSERT_EQ(bench_->ModemDials().size(), 1u);
-    EXPECT_EQ(bench_->ModemDials()[0].host, "example.com");
-    EXPECT_EQ(bench_->ModemDials()[0].port, 80);
+    ASSERT_EQ(m_bench->ModemDials().size(), 1u);
+    EXPECT_EQ(m_bench->ModemDials()[0].host, "example.com");
+    EXPECT_EQ(m_bench->ModemDials()[0].port, 80);
 }
 
 TEST_F(ModemTest, BuiltinStatusLineIsConfigurable) {
@@ -287,8 +288,8 @@ TEST_F(ModemTest, BuiltinStatusLineIsConfigurable) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,example.com\r\n", kConnect);
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier);
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier);
     EXPECT_EQ(got.rfind("HTTP/1.0 302 Found\r\n", 0), 0u) << Hex(got);
 }
 
@@ -319,8 +320,8 @@ TEST_F(ModemTest, DataModeThroughARealConnection) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier);
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier);
     EXPECT_EQ(Hex(got), Hex("HTTP/1.0 200 OK\r\nServer: test\r\n\r\nhello\r\n" + kNoCarrier));
     // The LF of the dial line stays with the dial; the server gets the request alone.
     EXPECT_EQ(Hex(web.Request()), Hex(kRequest));
@@ -342,11 +343,11 @@ TEST_F(ModemTest, DataModePassesBytesBothWaysUntilTheFarEndCloses) {
     EchoOff();
     ExpectSay("AT#SD=1,0,80,host\r\n", kConnect + "hello\n");
     // In data mode an AT command is just data: no echo, no OK.
-    port_->Write("AT\r\n");
-    port_->Write("bye");
-    std::string got = port_->ReadUntil(kNoCarrier);
+    m_port->Write("AT\r\n");
+    m_port->Write("bye");
+    std::string got = m_port->ReadUntil(kNoCarrier);
     EXPECT_EQ(Hex(got), Hex("got 7: AT\r\nbye" + kNoCarrier));
-    EXPECT_FALSE(bench_->ModemInDataMode());
+    EXPECT_FALSE(m_bench->ModemInDataMode());
 }
 
 TEST_F(ModemTest, RefusedConnectionIsNoCarrier) {
@@ -359,7 +360,7 @@ TEST_F(ModemTest, RefusedConnectionIsNoCarrier) {
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier);
     ExpectSay("AT\r\n", kOk);
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier);  // a redial is a new try
-    EXPECT_EQ(bench_->ModemDials().size(), 2u);
+    EXPECT_EQ(m_bench->ModemDials().size(), 2u);
 }
 
 TEST_F(ModemTest, DirectDialsTheNamedHostAndPort) {
@@ -374,8 +375,8 @@ TEST_F(ModemTest, DirectDialsTheNamedHostAndPort) {
     for (const std::string host : {"127.0.0.1", "localhost"}) {
         ExpectSay("AT#SD=1,0," + std::to_string(web.server.Port()) + ",\"" + host + "\"\r\n",
                   kConnect);
-        port_->Write(kRequest);
-        EXPECT_NE(port_->ReadUntil(kNoCarrier).find("HTTP/1.0 200 OK"), std::string::npos);
+        m_port->Write(kRequest);
+        EXPECT_NE(m_port->ReadUntil(kNoCarrier).find("HTTP/1.0 200 OK"), std::string::npos);
     }
     EXPECT_EQ(web.server.Connections(), 2);
 }
@@ -397,16 +398,17 @@ TEST_F(ModemTest, ClosingThePortHangsUpTheConnection) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    ASSERT_TRUE(bench_->ModemInDataMode());
-    port_.reset();
-    EXPECT_TRUE(bench_->WaitUntil([&] { return !bench_->ModemInDataMode(); }, milliseconds(3000)));
-    EXPECT_TRUE(bench_->WaitUntil(
+    ASSERT_TRUE(m_bench->ModemInDataMode());
+    m_port.reset();
+    EXPECT_TRUE(
+        m_bench->WaitUntil([&] { return !m_bench->ModemInDataMode(); }, milliseconds(3000)));
+    EXPECT_TRUE(m_bench->WaitUntil(
         [&] {
             std::lock_guard<std::mutex> lock(mu);
             return farEndSawClose;
         },
         milliseconds(3000)));
-    port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
+    m_port = std::make_unique<TestPort>(m_bench->LinkPath(1));
     ExpectSay("AT\r\n", kOk);  // command mode, echo still off
 }
 
@@ -415,14 +417,14 @@ TEST_F(ModemTest, AnswerPendingAtCloseIsLost) {
     o.activationDelay = milliseconds(300);
     StartModem(o);
     EchoOff();
-    port_->Write("AT#SGACT=1,1\r\n");
-    ASSERT_TRUE(bench_->WaitModemReceived("AT#SGACT=1,1\r\n", milliseconds(3000)));
-    port_.reset();
+    m_port->Write("AT#SGACT=1,1\r\n");
+    ASSERT_TRUE(m_bench->WaitModemReceived("AT#SGACT=1,1\r\n", milliseconds(3000)));
+    m_port.reset();
     std::this_thread::sleep_for(milliseconds(500));
-    port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
-    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
+    m_port = std::make_unique<TestPort>(m_bench->LinkPath(1));
+    EXPECT_EQ(Hex(m_port->ReadQuiet(milliseconds(150))), "");
     ExpectSay("AT\r\n", kOk);
-    EXPECT_TRUE(bench_->ModemContextActive());
+    EXPECT_TRUE(m_bench->ModemContextActive());
 }
 
 TEST_F(ModemTest, NewScenarioKeepsTheModemState) {
@@ -432,7 +434,7 @@ TEST_F(ModemTest, NewScenarioKeepsTheModemState) {
     ExpectSay("AT\r\n", "AT\r" + kError);
     EchoOff();
     ExpectSay("AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk);
-    bench_->SetModemOptions(1, o);                            // the ERROR count starts again
+    m_bench->SetModemOptions(1, o);                           // the ERROR count starts again
     ExpectSay("AT\r\n", kError);                              // echo stays off
     ExpectSay("AT#SGACT?\r\n", "\r\n#SGACT: 1,1\r\n" + kOk);  // context stays active
 }
@@ -463,8 +465,8 @@ TEST_F(ModemTest, DataModeThroughNginx) {
     EchoOff();
     ExpectSay("AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk);
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier, milliseconds(5000));
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier, milliseconds(5000));
     EXPECT_EQ(got.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << Hex(got);
     EXPECT_NE(got.find("tarvic test page"), std::string::npos) << Hex(got);
     ASSERT_GE(got.size(), kNoCarrier.size());
@@ -473,3 +475,4 @@ TEST_F(ModemTest, DataModeThroughNginx) {
 }
 
 }  // namespace
+}  // namespace tarvic

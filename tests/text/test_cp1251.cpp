@@ -6,6 +6,7 @@
 
 #include "platform/ui/cp1251.h"
 
+namespace tarvic {
 namespace {
 
 // glibc's converter as the reference; empty when it has no character for the byte.
@@ -78,3 +79,4 @@ TEST(Cp1251, TextsWithoutAByteBecomeQuestionMarks) {
 }
 
 }  // namespace
+}  // namespace tarvic

@@ -14,6 +14,7 @@
 #include "platform/ui/test_driver.h"
 #include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 CComboBox* Combo(CTarvicDlg& dlg, int id) {
@@ -267,3 +268,4 @@ TEST(MainDialog, QueryDragIconAnswersTheApplicationIcon) {
 }
 
 }  // namespace
+}  // namespace tarvic

@@ -18,16 +18,16 @@
 #include "platform/ui/qt/handles.h"
 #include "platform/ui/qt/qt_app.h"
 
-namespace uitest {
+namespace tarvic::uitest {
 namespace {
 
 QWidget* Window(const CWnd& dlg) {
-    return ui::ToWidget(dlg.GetSafeHwnd());
+    return tarvic::ui::ToWidget(dlg.GetSafeHwnd());
 }
 
 QWidget* Control(const CWnd& dlg, int id) {
     const CWnd* item = dlg.GetDlgItem(id);
-    return item ? ui::ToWidget(item->GetSafeHwnd()) : nullptr;
+    return item ? tarvic::ui::ToWidget(item->GetSafeHwnd()) : nullptr;
 }
 
 std::vector<QMessageBox*> Boxes() {
@@ -92,7 +92,7 @@ int RunUi(int& argc, char** argv, const std::function<int()>& body) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    ui::SetUpApplication();
+    tarvic::ui::SetUpApplication();
     return body();
 }
 
@@ -214,8 +214,8 @@ int FocusedControlId(const CWnd& dlg) {
     if (!focus) {
         return 0;
     }
-    for (const auto& c : ui::UiBackend::Controls(&dlg)) {
-        const QWidget* w = ui::ToWidget(c->GetSafeHwnd());
+    for (const auto& c : tarvic::ui::UiBackend::Controls(&dlg)) {
+        const QWidget* w = tarvic::ui::ToWidget(c->GetSafeHwnd());
         if (w && (w == focus || w->isAncestorOf(focus))) {
             return c->GetDlgCtrlID();
         }
@@ -244,8 +244,8 @@ std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
 
 std::vector<ControlInfo> Controls(const CWnd& dlg) {
     std::vector<ControlInfo> infos;
-    for (const auto& c : ui::UiBackend::Controls(&dlg)) {
-        const QWidget* w = ui::ToWidget(c->GetSafeHwnd());
+    for (const auto& c : tarvic::ui::UiBackend::Controls(&dlg)) {
+        const QWidget* w = tarvic::ui::ToWidget(c->GetSafeHwnd());
         if (!w) {
             continue;
         }
@@ -294,7 +294,7 @@ std::vector<Size> WindowIconSizes(const CWnd& dlg) {
 }
 
 Image IconImage(HICON icon, bool large) {
-    const ui::IconData* data = ui::ToIcon(icon);
+    const tarvic::ui::IconData* data = tarvic::ui::ToIcon(icon);
     return data ? ToImage(large ? data->large : data->small) : Image();
 }
 
@@ -364,4 +364,4 @@ std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutM
     return seen;
 }
 
-}  // namespace uitest
+}  // namespace tarvic::uitest

@@ -7,7 +7,7 @@
 #include "platform/ui/backend.h"
 #include "platform/ui/qt/handles.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 ComboWidget::ComboWidget(QWidget* parent, bool editable, bool sorted)
     : QComboBox(parent), m_sorted(sorted) {
@@ -103,4 +103,4 @@ void SetWindowIcons(QWidget* w, HICON big, HICON small) {
     w->setWindowIcon(icon);
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

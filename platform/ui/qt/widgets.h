@@ -7,7 +7,7 @@
 
 #include "platform/ui/framework.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 // A combo box keeps its selection the way the dialog code expects it: none until one is
 // chosen, none again once the user types into the field.
@@ -51,4 +51,4 @@ class DialogWindow : public QDialog {
 // Gives the window the icons' images (either may be nullptr).
 void SetWindowIcons(QWidget* w, HICON big, HICON small);
 
-}  // namespace ui
+}  // namespace tarvic::ui
