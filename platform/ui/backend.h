@@ -11,7 +11,8 @@
 //    PumpMessagesUntil, CWinApp::Run;
 //  - painting: CDC::DrawIcon, CPaintDC's constructor and destructor;
 //  - resources: CWinApp::LoadIcon, and the CMake function tarvic_ui_add_resources() that
-//    gives a program its resource script;
+//    gives a program its resource script (and the variable TARVIC_UI_TEST_ENVIRONMENT, what
+//    a test that shows windows needs in its environment);
 //  - message boxes: MessageBoxExA, CancelMessageBoxes; GetSystemMetrics where the system
 //    has none;
 //  - the targets tarvic_ui (the framework), tarvic_ui_main (main(), which starts the

@@ -2,6 +2,7 @@
 // modal dialogs built from resource templates, controls looked up by identifier, message
 // boxes. Control calls may come from any thread; they are carried out on the UI thread
 // and finished before they return, and the UI thread never waits for the caller.
+// framework.cpp is the toolkit-neutral part; backend.h lists what a back end provides.
 #pragma once
 
 #include <cstdint>

@@ -17,6 +17,7 @@
 #include "platform/ui/backend.h"
 #include "platform/ui/qt/handles.h"
 #include "platform/ui/qt/qt_app.h"
+#include "platform/ui/qt/widgets.h"
 
 namespace tarvic::uitest {
 namespace {
@@ -53,22 +54,6 @@ BoxIcon IconOf(const QMessageBox* box) {
         default:
             return BoxIcon::None;
     }
-}
-
-QString TextOf(const QWidget* w) {
-    if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
-        return edit->text();
-    }
-    if (auto* combo = qobject_cast<const QComboBox*>(w)) {
-        return combo->currentText();
-    }
-    if (auto* button = qobject_cast<const QPushButton*>(w)) {
-        return button->text();
-    }
-    if (auto* label = qobject_cast<const QLabel*>(w)) {
-        return label->text();
-    }
-    return QString();
 }
 
 Image ToImage(const QImage& source) {
@@ -229,7 +214,7 @@ bool IsDefaultButton(const CWnd& dlg, int id) {
 }
 
 std::string ShownText(const CWnd& dlg, int id) {
-    return TextOf(Control(dlg, id)).toStdString();
+    return tarvic::ui::ShownText(Control(dlg, id)).toStdString();
 }
 
 std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
@@ -262,7 +247,7 @@ std::vector<ControlInfo> Controls(const CWnd& dlg) {
         } else if (qobject_cast<const QListWidget*>(w)) {
             info.className = "listbox";
         }
-        const QString text = TextOf(w);
+        const QString text = tarvic::ui::ShownText(w);
         info.text = text.toStdString();
         const QRect g = w->geometry();
         info.rect = {g.x(), g.y(), g.width(), g.height()};

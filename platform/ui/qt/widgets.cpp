@@ -1,7 +1,9 @@
 #include "platform/ui/qt/widgets.h"
 
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalBlocker>
 
 #include "platform/ui/backend.h"
@@ -90,6 +92,25 @@ void DialogWindow::paintEvent(QPaintEvent* e) {
     } else {
         QDialog::paintEvent(e);
     }
+}
+
+QString ShownText(const QWidget* w) {
+    if (!w) {
+        return QString();
+    }
+    if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
+        return edit->text();
+    }
+    if (auto* combo = qobject_cast<const QComboBox*>(w)) {
+        return combo->currentText();
+    }
+    if (auto* button = qobject_cast<const QPushButton*>(w)) {
+        return button->text();
+    }
+    if (auto* label = qobject_cast<const QLabel*>(w)) {
+        return label->text();
+    }
+    return w->isWindow() ? w->windowTitle() : QString();
 }
 
 void SetWindowIcons(QWidget* w, HICON big, HICON small) {

@@ -48,6 +48,10 @@ class DialogWindow : public QDialog {
     CDialog* m_owner;
 };
 
+// What the widget shows as its text: an edit field's or a combo box's field, a button's or a
+// label's text, a window's title; empty for anything else.
+QString ShownText(const QWidget* w);
+
 // Gives the window the icons' images (either may be nullptr).
 void SetWindowIcons(QWidget* w, HICON big, HICON small);
 

@@ -58,26 +58,7 @@ void CWnd::SetWindowText(const char* text) {
 }
 
 int CWnd::GetWindowText(CString& out) const {
-    QString text = OnUiThread([&] {
-        const QWidget* w = ToWidget(m_hWnd);
-        if (!w) {
-            return QString();
-        }
-        if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
-            return edit->text();
-        }
-        if (auto* combo = qobject_cast<const QComboBox*>(w)) {
-            return combo->currentText();
-        }
-        if (auto* button = qobject_cast<const QPushButton*>(w)) {
-            return button->text();
-        }
-        if (auto* label = qobject_cast<const QLabel*>(w)) {
-            return label->text();
-        }
-        return w->isWindow() ? w->windowTitle() : QString();
-    });
-    return ToCp1251(text, out);
+    return ToCp1251(OnUiThread([&] { return tarvic::ui::ShownText(ToWidget(m_hWnd)); }), out);
 }
 
 BOOL CWnd::EnableWindow(BOOL enable) {
