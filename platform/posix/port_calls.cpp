@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -188,29 +189,29 @@ BOOL Port::Escape(DWORD func) {
     if (!Usable(true)) {
         return FALSE;
     }
+    // The modem-control lines: the request and the line's bit.
+    struct LineChange {
+        DWORD func;
+        unsigned long request;
+        int bit;
+    };
+    static constexpr LineChange kLines[] = {
+        {SETDTR, TIOCMBIS, TIOCM_DTR},
+        {CLRDTR, TIOCMBIC, TIOCM_DTR},
+        {SETRTS, TIOCMBIS, TIOCM_RTS},
+        {CLRRTS, TIOCMBIC, TIOCM_RTS},
+    };
     bool ok;
-    switch (func) {
-        case SETDTR:
-            ok = ModemIoctl(m_fd, TIOCMBIS, TIOCM_DTR);
-            break;
-        case CLRDTR:
-            ok = ModemIoctl(m_fd, TIOCMBIC, TIOCM_DTR);
-            break;
-        case SETRTS:
-            ok = ModemIoctl(m_fd, TIOCMBIS, TIOCM_RTS);
-            break;
-        case CLRRTS:
-            ok = ModemIoctl(m_fd, TIOCMBIC, TIOCM_RTS);
-            break;
-        case SETXOFF:
-            ok = tcflow(m_fd, TCOOFF) == 0;
-            break;
-        case SETXON:
-            ok = tcflow(m_fd, TCOON) == 0;
-            break;
-        default:
+    if (func == SETXOFF || func == SETXON) {
+        ok = tcflow(m_fd, func == SETXOFF ? TCOOFF : TCOON) == 0;
+    } else {
+        const auto line = std::find_if(std::begin(kLines), std::end(kLines),
+                                       [&](const LineChange& l) { return l.func == func; });
+        if (line == std::end(kLines)) {
             SetError(ERROR_INVALID_PARAMETER);
             return FALSE;
+        }
+        ok = ModemIoctl(m_fd, line->request, line->bit);
     }
     if (!ok) {
         SetError(ErrorFromErrno(errno));
