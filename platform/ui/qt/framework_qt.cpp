@@ -71,14 +71,32 @@ QFont DialogFont(const rc::Dialog& d) {
 
 ComboWidget::ComboWidget(QWidget* parent, bool editable, bool sorted)
     : QComboBox(parent), m_sorted(sorted) {
-    setEditable(editable);
+    if (editable) {
+        // When editing finishes (Enter, leaving the field) the box selects the entry whose
+        // text was typed; typed text must never select one. Our own field lets the handlers
+        // below run before and after the box's own.
+        auto* edit = new QLineEdit(this);
+        connect(edit, &QLineEdit::editingFinished, this, [this] { m_bFinishingEdit = true; });
+        setLineEdit(edit);
+        connect(edit, &QLineEdit::editingFinished, this, [this] {
+            m_bFinishingEdit = false;
+            if (m_sel < 0 && currentIndex() >= 0) {
+                const QString typed = currentText();
+                const QSignalBlocker quiet(this);
+                setCurrentIndex(-1);
+                setEditText(typed);
+            }
+        });
+        setCompleter(nullptr);
+        connect(edit, &QLineEdit::textEdited, this, [this] { m_sel = -1; });
+    }
     setInsertPolicy(QComboBox::NoInsert);
     setDuplicatesEnabled(true);
-    if (editable) {
-        setCompleter(nullptr);
-        connect(lineEdit(), &QLineEdit::textEdited, this, [this] { m_sel = -1; });
-    }
-    connect(this, &QComboBox::activated, this, [this](int index) { m_sel = index; });
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        if (!m_bFinishingEdit) {
+            m_sel = index;
+        }
+    });
 }
 
 int ComboWidget::Add(const QString& text) {
@@ -497,6 +515,19 @@ int CListBox::AddString(const char* text) {
         [&] {
             auto* l = As<ui::ListWidget>(GetSafeHwnd());
             return l ? l->Add(FromCp1251(text)) : LB_ERR;
+        },
+        LB_ERR);
+}
+
+int CListBox::DeleteString(int index) {
+    return OnUiThreadOr(
+        [&] {
+            auto* l = As<ui::ListWidget>(GetSafeHwnd());
+            if (!l || index < 0 || index >= l->count()) {
+                return LB_ERR;
+            }
+            delete l->takeItem(index);
+            return l->count();
         },
         LB_ERR);
 }
