@@ -2,7 +2,12 @@
 // of bursts through the reader, and the far end going away.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -107,6 +112,30 @@ TEST_F(PtyPort, OpenIsExclusiveUntilClosed) {
     ASSERT_TRUE(port.Close());
     EXPECT_TRUE(second.Open());
     EXPECT_TRUE(second.Close());
+}
+
+// What exclusive use holds on Linux, as the README says: later openers are refused unless
+// they are privileged, lockers are refused always, an earlier opener is not noticed.
+TEST_F(PtyPort, ExclusiveUseKeepsOutLaterOpenersAndLockersOnly) {
+    Configure(9600, 20);
+    const int earlier = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(earlier, 0);
+    ASSERT_TRUE(port.Open());
+    const int later = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int openErrno = errno;
+    if (geteuid() == 0) {
+        EXPECT_GE(later, 0);  // TIOCEXCL does not stop a privileged opener
+    } else {
+        EXPECT_LT(later, 0);
+        EXPECT_EQ(openErrno, EBUSY);
+    }
+    const int locker = later >= 0 ? later : earlier;
+    EXPECT_NE(flock(locker, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    if (later >= 0) {
+        close(later);
+    }
+    close(earlier);
 }
 
 class LineSettings : public PtyPort, public ::testing::WithParamInterface<DWORD> {};
