@@ -68,6 +68,8 @@ class CComPort {
     bool ResetOrReport(HANDLE event);
     void WaitUntilStopped();
     DWORD CancelPending(OVERLAPPED* ov);
+    // Bytes delivered since the last Read that took any.
+    bool BytesWaiting();
     void CloseEvents();
     void FreeBuffers();
 

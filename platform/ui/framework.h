@@ -40,6 +40,9 @@ int WINAPI GetSystemMetrics(int index);
 #ifndef IDCANCEL
 #define IDCANCEL 2
 #endif
+#ifndef ID_HELP
+#define ID_HELP 0xE146
+#endif
 #ifndef WM_PAINT
 #define WM_PAINT 0x000F
 #endif
@@ -87,6 +90,7 @@ int WINAPI GetSystemMetrics(int index);
 using CString = std::string;
 
 class CWnd;
+class CWinApp;
 namespace tarvic::ui {
 struct UiBackend;
 }
@@ -115,6 +119,20 @@ MessageHandler OnMessage(R (T::*handler)()) {
             return static_cast<LRESULT>((self->*handler)());
         }
     };
+}
+
+// The application's command map: which member of the application object carries out
+// which command.
+using CommandHandler = std::function<void(CWinApp* app)>;
+struct CommandMapEntry {
+    UINT id;
+    CommandHandler handler;
+};
+using CommandMap = std::vector<CommandMapEntry>;
+
+template <class T>
+CommandHandler OnCommand(void (T::*handler)()) {
+    return [handler](CWinApp* app) { (static_cast<T*>(app)->*handler)(); };
 }
 
 class CWnd {
@@ -176,7 +194,10 @@ class CComboBox : public CWnd {
 
 class CListBox : public CWnd {
   public:
+    // Returns the new entry's index.
     int AddString(const char* text);
+    // Returns the number of entries left, or LB_ERR when index is out of range.
+    int DeleteString(int index);
     int GetCount() const;
     int GetText(int index, CString& out) const;
 };
@@ -254,12 +275,28 @@ class CWinApp {
 
     // The icon resource; owned by the framework for the life of the program.
     HICON LoadIcon(UINT id) const;
+    // The standard help command; the program has no help file, so it shows nothing.
     void OnHelp() {}
+
+    // Carries out the command through the application's map; FALSE when no entry has it.
+    BOOL OnCmdMsg(UINT id) {
+        for (const CommandMapEntry& entry : GetMessageMap()) {
+            if (entry.id == id) {
+                entry.handler(this);
+                return TRUE;
+            }
+        }
+        return FALSE;
+    }
 
     CWnd* m_pMainWnd = nullptr;
     std::string m_strAppName;
 
   protected:
+    virtual const CommandMap& GetMessageMap() const {
+        static const CommandMap none;
+        return none;
+    }
     // Does nothing: controls always have the toolkit's own three-dimensional look.
     BOOL Enable3dControlsStatic() { return TRUE; }
 };
