@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine, in the Wine prefix of the build folder:
+#   tools/wine-run.sh PREFIX PROGRAM.exe [ARGS...]
+#   tools/wine-run.sh PREFIX        only makes the prefix
+# The prefix is made on first use (once, even when several tests start at the same time),
+# without the Mono and Gecko installers, which a console program never needs.
+set -euo pipefail
+export WINEPREFIX=$1
+shift
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+if [ ! -e "$WINEPREFIX/.ready" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -e "$WINEPREFIX/.ready" ]; then
+      wineboot -i >/dev/null 2>&1
+      touch "$WINEPREFIX/.ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+(($#)) || exit 0
+exec wine "$@"
