@@ -15,9 +15,15 @@ case "$target" in
 esac
 
 if [ "$target" = windows ]; then
+  # The Linux programs that the Windows tests run with: the simulator, the bridge that
+  # lends them pseudo-terminals and the library that lets Wine wait on those.
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIC_WERROR="${TARVIC_WERROR:-OFF}" \
+    >/dev/null
+  cmake --build build -j"$(nproc)" --target tarvic-sim tarvic-pty-bridge tarvic_modem_lines_shim
   dir=build-win
   cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIC_WERROR="${TARVIC_WERROR:-OFF}" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIC_WERROR="${TARVIC_WERROR:-OFF}" \
+    -DTARVIC_HOST_BUILD="$PWD/build" >/dev/null
   # One Wine prefix for the build folder, and one Wine server for the whole suite: a
   # server that has to start for each program costs seconds per test.
   export WINEPREFIX=$PWD/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
