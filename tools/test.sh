@@ -28,7 +28,7 @@ if [ "$target" = windows ]; then
   # server that has to start for each program costs seconds per test.
   export WINEPREFIX=$PWD/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   bash tools/wine-run.sh "$WINEPREFIX"
-  wineserver -p >/dev/null 2>&1
+  wineserver -p >/dev/null 2>&1 || true  # one may be running already
   trap 'wineserver -k 2>/dev/null || true' EXIT
   # Wine's own background processes start with the first program and stay with the
   # server; started here, they do not hold the output of a test open.
