@@ -43,7 +43,14 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
     const std::wstring wText = Wide(text);
     const std::wstring wCaption = Wide(caption);
     if (IsUiThread()) {
-        return MessageBoxExW(owner, wText.c_str(), wCaption.c_str(), type, language);
+        // A task-modal box disables the thread's windows, and the focus is not given back
+        // when they are enabled again: without it the dialog would take no key.
+        const HWND focus = GetFocus();
+        const int result = MessageBoxExW(owner, wText.c_str(), wCaption.c_str(), type, language);
+        if (focus && IsWindow(focus) && IsWindowEnabled(focus)) {
+            SetFocus(focus);
+        }
+        return result;
     }
     {
         std::lock_guard lock(g_mutex);

@@ -50,7 +50,20 @@ int CWnd::GetWindowText(CString& out) const {
 }
 
 BOOL CWnd::EnableWindow(BOOL enable) {
-    return OnUiThread([&]() -> BOOL { return m_hWnd ? ::EnableWindow(m_hWnd, enable) : FALSE; });
+    return OnUiThread([&]() -> BOOL {
+        if (!m_hWnd) {
+            return FALSE;
+        }
+        // A disabled control loses the focus, and a dialog whose focus is nowhere takes no
+        // key (Esc among them): the dialog itself takes it over.
+        const BOOL wasDisabled = ::EnableWindow(m_hWnd, enable);
+        const HWND parent = GetParent(m_hWnd);
+        const HWND focus = GetFocus();
+        if (!enable && parent && (focus == nullptr || focus == m_hWnd)) {
+            SetFocus(parent);
+        }
+        return wasDisabled;
+    });
 }
 
 BOOL CWnd::IsWindowEnabled() const {
