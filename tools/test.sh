@@ -24,15 +24,7 @@ if [ "$target" = windows ]; then
   cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIC_WERROR="${TARVIC_WERROR:-OFF}" \
     -DTARVIC_HOST_BUILD="$PWD/build" >/dev/null
-  # One Wine prefix for the build folder, and one Wine server for the whole suite: a
-  # server that has to start for each program costs seconds per test.
-  export WINEPREFIX=$PWD/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  bash tools/wine-run.sh "$WINEPREFIX"
-  wineserver -p >/dev/null 2>&1 || true  # one may be running already
-  trap 'wineserver -k 2>/dev/null || true' EXIT
-  # Wine's own background processes start with the first program and stay with the
-  # server; started here, they do not hold the output of a test open.
-  wineboot >/dev/null 2>&1
+  source tools/wine-session.sh "$dir"
   cmake --build "$dir" -j"$(nproc)"
   cd "$dir" && ctest --output-on-failure -j"$(nproc)" ${CTEST_ARGS:-}
   exit 0

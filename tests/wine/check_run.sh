@@ -5,7 +5,8 @@
 #
 #   check_run.sh MODE TARVIC_EXE TARVIC_SIM SHIM PORTS
 #     pass      Enter runs both checks: a box "OK" after the GPRS check, then another
-#               after the RS-485 check, and the simulator saw both exchanges
+#               after the RS-485 check, and the simulator saw both exchanges; it says how
+#               long each box took (from Enter, and from the first box's dismissal)
 #     no-port   COM1 leads nowhere: START cannot open it and says so in an "ERROR" box
 #     escape    Esc during the GPRS check ends the run within 1 s and closes the window
 #   PORTS is the folder that the Wine prefix maps COMn to (see tools/wine-run.sh).
@@ -27,12 +28,16 @@ fail() { echo "FAIL: $*"; [ -f "$home/sim.log" ] && sed 's/^/  sim: /' "$home/si
 now() { date +%s%N; }
 ms_since() { echo $((($(now) - $1) / 1000000)); }
 
-n=120
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$n"
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+# The session's display (tools/wine-session.sh), where Wine's desktop already is; else one
+# of our own.
+if [ -z "${DISPLAY:-}" ]; then
+  n=120
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+fi
 
 "$sim" --config-home "$home" --verbose 2>"$home/sim.log" >/dev/null &
 pids+=($!)
@@ -68,11 +73,14 @@ xdotool windowfocus --sync "$dlg" key Return
 
 case "$mode" in
   pass)
+    since=$(now)
     for check in GPRS RS-485; do
       box=$(wait_window '^(OK|ERROR)$' 400) || fail "no box after the $check check"
+      took=$(ms_since "$since")
       caption=$(xdotool getwindowname "$box")
-      echo "$check check: box \"$caption\""
+      echo "$check check: box \"$caption\" after $took ms"
       [ "$caption" = OK ] || fail "the $check check failed"
+      since=$(now)
       dismiss "$box"
     done
     grep -q 'COM1 modem: hang-up: built-in web answer sent' "$home/sim.log" || fail "no web exchange"
