@@ -30,13 +30,10 @@ ms_since() { echo $((($(now) - $1) / 1000000)); }
 
 # The session's display (tools/wine-session.sh), where Wine's desktop already is; else one
 # of our own.
+source "$here/../../tools/x11.sh"
 if [ -z "${DISPLAY:-}" ]; then
-  n=120
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  export DISPLAY=":$n"
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+  start_xvfb 120
+  pids+=("$xvfb_pid")
 fi
 
 "$sim" --config-home "$home" --verbose 2>"$home/sim.log" >/dev/null &
@@ -46,15 +43,6 @@ for _ in $(seq 100); do [ -e "$home/tarvic/ports/com1" ] && [ -e "$home/tarvic/p
 rm -rf "$ports"
 ln -s "$home/tarvic/ports" "$ports"
 
-window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
-wait_window() {  # pattern, tenths of a second
-  for _ in $(seq "$2"); do
-    w=$(window "$1")
-    [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
 # Dismisses the box that is up and waits until it has gone.
 dismiss() {
   xdotool windowfocus --sync "$1" key Return
