@@ -109,12 +109,15 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         {"click on START", [](CTarvicDlg& d) { uitest::Click(d, IDOK); }, false},
     };
     // START opens COM1: make it a port that is certainly missing, never a real device of
-    // the machine that runs the tests.
+    // the machine that runs the tests. (Under Wine, COM1 of the test prefix leads into its
+    // ports folder, where nothing is while this test runs.)
+#ifndef _WIN32
     char home[] = "/tmp/tarvic-ui-XXXXXX";
     ASSERT_NE(mkdtemp(home), nullptr);
     std::filesystem::create_directories(std::string(home) + "/tarvic/ports");
     std::filesystem::create_symlink("/nonexistent/tty", std::string(home) + "/tarvic/ports/com1");
     setenv("XDG_CONFIG_HOME", home, 1);
+#endif
     for (const Case& c : cases) {
         CTarvicDlg dlg;
         bool openAfter = false;
@@ -132,7 +135,9 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         EXPECT_EQ(openAfter, !c.ends) << c.name;
         EXPECT_EQ(result, IDCANCEL) << c.name;
     }
+#ifndef _WIN32
     std::filesystem::remove_all(home);
+#endif
 }
 
 TEST(MainDialog, TheLogStaysHiddenAndInOrderWhenAnotherThreadFillsIt) {
@@ -195,6 +200,9 @@ TEST(MainDialog, TheIconIsTwoSixteenColourImages) {
     EXPECT_EQ((uitest::Size{small.width, small.height}), (uitest::Size{16, 16}));
 }
 
+// Windows gives a minimised dialog no client area of its own to paint on; this painting
+// (the same code, with the system's DrawIcon on Windows) is tested on Linux.
+#ifndef _WIN32
 // True when every opaque pixel of the icon is on the image at (x, y).
 bool IconAt(const uitest::Image& image, const uitest::Image& icon, int x, int y) {
     int compared = 0;
@@ -245,6 +253,8 @@ TEST(MainDialog, TheMinimisedDialogCentresItsIconRoundingTowardZero) {
         EXPECT_FALSE(IconAt(normal, icon, c.x, c.y));  // not minimised: no icon painted
     }
 }
+
+#endif  // _WIN32
 
 TEST(MainDialog, QueryDragIconAnswersTheApplicationIcon) {
     CTarvicDlg dlg;

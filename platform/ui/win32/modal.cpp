@@ -15,10 +15,18 @@ struct CDialog::ModalState {
 namespace {
 
 // The dialog's controls, in template order (the order in which the system made them).
+// A dialog object that runs again keeps its control objects: callers may hold them.
 void AdoptControls(CDialog* dlg, HWND hwnd) {
     auto& controls = UiBackend::Controls(dlg);
-    controls.clear();
+    const bool again = !controls.empty();
+    size_t i = 0;
     for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (again) {
+            if (i < controls.size()) {
+                UiBackend::Hwnd(controls[i++].get()) = child;
+            }
+            continue;
+        }
         wchar_t cls[32] = {};
         GetClassNameW(child, cls, 32);
         std::unique_ptr<CWnd> c;

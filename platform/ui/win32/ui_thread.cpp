@@ -73,8 +73,9 @@ bool ServeMessages() {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return false;
         }
-        const HWND active = GetActiveWindow();
-        if (active == nullptr || !IsDialogMessageW(active, &msg)) {
+        // Dialog keys (Tab, Enter, Esc) of the window the message is for.
+        const HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+        if (root == nullptr || !IsDialogMessageW(root, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
