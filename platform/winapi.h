@@ -38,6 +38,7 @@ typedef DWORD* LPDWORD;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INFINITE 0xFFFFFFFFu
+#define MAXDWORD 0xFFFFFFFFu
 
 // CreateFileA
 #define GENERIC_READ 0x80000000u
@@ -50,6 +51,8 @@ typedef DWORD* LPDWORD;
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
+// OVERLAPPED::Internal while the operation is under way.
+#define STATUS_PENDING 0x00000103u
 #define MAXIMUM_WAIT_OBJECTS 64u
 
 // Error codes

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "serial/ReaderTimes.h"
+
 namespace {
 
 bool IsHandle(HANDLE h) {
@@ -17,10 +19,8 @@ void Release(HANDLE& h) {
     h = INVALID_HANDLE_VALUE;
 }
 
-// How long the reader waits for one read before it cancels it and takes what it has.
-constexpr DWORD kReadPassMs = 10000;
-// The receive event stays set this long after a delivery for a Read to take it.
-constexpr DWORD kDeliveryPauseMs = 5;
+using tarvic::reader::kDeliveryPauseMs;
+using tarvic::reader::kReadPassMs;
 
 }  // namespace
 
@@ -225,22 +225,19 @@ void CComPort::StopReader() {
 }
 
 bool CComPort::SetDtr(bool raise) {
-    if (m_hPort == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    if (!EscapeCommFunction(m_hPort, raise ? SETDTR : CLRDTR)) {
-        OnError("SETDTR/CLRDTR command error!");
-        return false;
-    }
-    return true;
+    return EscapeLine(raise ? SETDTR : CLRDTR, "SETDTR/CLRDTR command error!");
 }
 
 bool CComPort::SetRts(bool raise) {
+    return EscapeLine(raise ? SETRTS : CLRRTS, "SETRTS/CLRRTS command error!");
+}
+
+bool CComPort::EscapeLine(DWORD function, const char* errorText) {
     if (m_hPort == INVALID_HANDLE_VALUE) {
         return false;
     }
-    if (!EscapeCommFunction(m_hPort, raise ? SETRTS : CLRRTS)) {
-        OnError("SETRTS/CLRRTS command error!");
+    if (!EscapeCommFunction(m_hPort, function)) {
+        OnError(errorText);
         return false;
     }
     return true;
@@ -265,6 +262,15 @@ bool CComPort::RaiseAbort() {
     return false;
 }
 
+bool CComPort::ReportFault(const char* text) {
+    OnError(text);
+    return RaiseAbort();
+}
+
+bool CComPort::ResetOrReport(HANDLE event) {
+    return ResetEvent(event) || ReportFault("ResetEvent error!");
+}
+
 void CComPort::WaitUntilStopped() {
     // The time limit only matters if setting the stop event failed; the flag still ends it.
     while (!m_bStopReader.load()) {
@@ -285,174 +291,142 @@ DWORD CComPort::CancelPending(OVERLAPPED* ov) {
 
 bool CComPort::ReaderLoop() {
     OVERLAPPED ov{};
-    COMSTAT stat{};
-    DWORD errors = 0;
-    DWORD mask = 0;
-    DWORD count = 0;
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const HANDLE waits[2] = {ov.hEvent, m_hStopEvent};
-    bool result = true;
+    Pass pass = Pass::Next;
+    while (pass == Pass::Next && !m_bStopReader.load()) {
+        pass = ReaderPass(ov, waits);
+    }
+    CloseHandle(ov.hEvent);
+    return pass != Pass::Failed;
+}
 
-    while (!m_bStopReader.load()) {
-        count = 0;
-        if (!ResetEvent(ov.hEvent)) {
-            OnError("ResetEvent error!");
-            if (!RaiseAbort()) {
-                result = false;
-                break;
+CComPort::Pass CComPort::ReaderPass(OVERLAPPED& ov, const HANDLE (&waits)[2]) {
+    DWORD count = 0;
+    if (!ResetOrReport(ov.hEvent) || !ResetOrReport(m_hRxEvent)) {
+        return Pass::Failed;
+    }
+
+    // The character event reports only arrivals since the last completed wait, so bytes
+    // that the previous read left in the port are read at once.
+    COMSTAT stat{};
+    DWORD errors = 0;
+    const bool queued = ClearCommError(m_hPort, &errors, &stat) && stat.cbInQue > 0;
+    if (!queued) {
+        DWORD mask = 0;
+        if (!WaitCommEvent(m_hPort, &mask, &ov)) {
+            if (GetLastError() != ERROR_IO_PENDING) {
+                // The device is gone: raise the abort once and wait to be stopped, rather
+                // than fail pass after pass.
+                if (!m_bStopReader.load() && !RaiseAbort()) {
+                    return Pass::Failed;
+                }
+                WaitUntilStopped();
+                return Pass::Stopped;
+            }
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                // The wait is this thread's own, so ending it here cannot come too early.
+                SetCommMask(m_hPort, 0);
+                CancelPending(&ov);
+                if (m_bStopReader.load()) {
+                    return Pass::Stopped;
+                }
+                if (!RaiseAbort()) {
+                    return Pass::Failed;
+                }
+                WaitUntilStopped();
+                return Pass::Stopped;
             }
         }
-        if (!ResetEvent(m_hRxEvent)) {
-            OnError("ResetEvent error!");
-            if (!RaiseAbort()) {
-                result = false;
-                break;
-            }
+        if (m_bStopReader.load()) {
+            return Pass::Stopped;
         }
-
-        // The character event reports only arrivals since the last completed wait, so
-        // bytes that the previous read left in the port are read at once.
+        // An ended wait without the character event (a failed wait leaves the mask empty)
+        // begins the next pass, whose wait shows whether the device is gone.
+        if ((mask & EV_RXCHAR) == 0) {
+            return Pass::Next;
+        }
         stat = COMSTAT{};
-        const bool queued = ClearCommError(m_hPort, &errors, &stat) && stat.cbInQue > 0;
-        if (!queued) {
-            mask = 0;
-            if (!WaitCommEvent(m_hPort, &mask, &ov)) {
-                if (GetLastError() != ERROR_IO_PENDING) {
-                    // The device is gone: raise the abort once and wait to be stopped,
-                    // rather than fail pass after pass.
-                    if (!m_bStopReader.load() && !RaiseAbort()) {
-                        result = false;
-                        break;
-                    }
-                    WaitUntilStopped();
-                    break;
-                }
-                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-                    // The wait is this thread's own, so ending it here cannot come too early.
-                    SetCommMask(m_hPort, 0);
-                    CancelPending(&ov);
-                    if (m_bStopReader.load()) {
-                        break;
-                    }
-                    if (!RaiseAbort()) {
-                        result = false;
-                        break;
-                    }
-                    WaitUntilStopped();
-                    break;
-                }
-            }
-            if (m_bStopReader.load()) {
-                break;
-            }
-            // An ended wait without the character event (a failed wait leaves the mask
-            // empty) begins the next pass, whose wait shows whether the device is gone.
-            if ((mask & EV_RXCHAR) == 0) {
-                continue;
-            }
-            stat = COMSTAT{};
-            if (ClearCommError(m_hPort, &errors, &stat) && stat.cbInQue == 0) {
-                continue;  // the previous read already took what raised the event
-            }
+        if (ClearCommError(m_hPort, &errors, &stat) && stat.cbInQue == 0) {
+            return Pass::Next;  // the previous read already took what raised the event
         }
+    }
 
-        if (!ResetEvent(ov.hEvent)) {
-            OnError("ResetEvent error!");
+    if (!ResetOrReport(ov.hEvent)) {
+        return Pass::Failed;
+    }
+
+    DWORD room;
+    {
+        std::lock_guard lock(m_bufferMutex);
+        if (m_nFill >= m_nBufferSize) {
+            m_nFill = 0;
+        }
+        room = static_cast<DWORD>(m_nBufferSize - m_nFill);
+    }
+    if (!ReadFile(m_hPort, m_pStaging, room, &count, &ov)) {
+        const bool started = GetLastError() == ERROR_IO_PENDING;
+        count = 0;
+        if (!started && !ReportFault("FileRead command error!")) {
+            return Pass::Failed;
+        }
+        const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, kReadPassMs);
+        if (waited == WAIT_OBJECT_0) {
+            if (started && !GetOverlappedResult(m_hPort, &ov, &count, FALSE)) {
+                count = 0;
+                if (!ReportFault("GetOverlappedResult error! Unknown error!")) {
+                    return Pass::Failed;
+                }
+            }
+        } else if (waited == WAIT_OBJECT_0 + 1) {
+            if (started) {
+                CancelPending(&ov);
+            }
+            return Pass::Stopped;
+        } else if (waited == WAIT_TIMEOUT) {
+            // A stream longer than one pass: end the read and keep what it got.
+            if (started) {
+                count = CancelPending(&ov);
+            }
+        } else {
+            OnError("FileRead command error! Unknown error!");
+            if (started) {
+                count = CancelPending(&ov);
+            }
             if (!RaiseAbort()) {
-                result = false;
-                break;
+                return Pass::Failed;
             }
         }
+    }
+    if (m_bStopReader.load()) {
+        return Pass::Stopped;
+    }
 
-        DWORD room;
+    if (!ResetOrReport(ov.hEvent)) {
+        return Pass::Failed;
+    }
+
+    if (count > 0) {
+        OnReceive(m_pStaging, count);
+        bool signalled;
         {
+            // The event is set under the lock, so that a Read that takes the bytes also
+            // takes the signal that announced them.
             std::lock_guard lock(m_bufferMutex);
             if (m_nFill >= m_nBufferSize) {
                 m_nFill = 0;
             }
-            room = static_cast<DWORD>(m_nBufferSize - m_nFill);
+            std::memcpy(m_pBuffer + m_nFill, m_pStaging, count);
+            m_nAvailable = m_nFill + static_cast<int>(count);
+            m_nFill += static_cast<int>(count);
+            signalled = SetEvent(m_hRxEvent) != FALSE;
         }
-        if (!ReadFile(m_hPort, m_pStaging, room, &count, &ov)) {
-            const bool started = GetLastError() == ERROR_IO_PENDING;
-            count = 0;
-            if (!started) {
-                OnError("FileRead command error!");
-                if (!RaiseAbort()) {
-                    result = false;
-                    break;
-                }
-            }
-            const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, kReadPassMs);
-            if (waited == WAIT_OBJECT_0) {
-                if (started && !GetOverlappedResult(m_hPort, &ov, &count, FALSE)) {
-                    count = 0;
-                    OnError("GetOverlappedResult error! Unknown error!");
-                    if (!RaiseAbort()) {
-                        result = false;
-                        break;
-                    }
-                }
-            } else if (waited == WAIT_OBJECT_0 + 1) {
-                if (started) {
-                    CancelPending(&ov);
-                }
-                break;
-            } else if (waited == WAIT_TIMEOUT) {
-                // A stream longer than one pass: end the read and keep what it got.
-                if (started) {
-                    count = CancelPending(&ov);
-                }
-            } else {
-                OnError("FileRead command error! Unknown error!");
-                if (started) {
-                    count = CancelPending(&ov);
-                }
-                if (!RaiseAbort()) {
-                    result = false;
-                    break;
-                }
-            }
+        if (!signalled && !ReportFault("SetEvent error!")) {
+            return Pass::Failed;
         }
-        if (m_bStopReader.load()) {
-            break;
-        }
-
-        if (!ResetEvent(ov.hEvent)) {
-            OnError("ResetEvent error!");
-            if (!RaiseAbort()) {
-                result = false;
-                break;
-            }
-        }
-
-        if (count > 0) {
-            OnReceive(m_pStaging, count);
-            bool signalled;
-            {
-                // The event is set under the lock, so that a Read that takes the bytes
-                // also takes the signal that announced them.
-                std::lock_guard lock(m_bufferMutex);
-                if (m_nFill >= m_nBufferSize) {
-                    m_nFill = 0;
-                }
-                std::memcpy(m_pBuffer + m_nFill, m_pStaging, count);
-                m_nAvailable = m_nFill + static_cast<int>(count);
-                m_nFill += static_cast<int>(count);
-                signalled = SetEvent(m_hRxEvent) != FALSE;
-            }
-            if (!signalled) {
-                OnError("SetEvent error!");
-                if (!RaiseAbort()) {
-                    result = false;
-                    break;
-                }
-            }
-            Sleep(kDeliveryPauseMs);
-        }
+        Sleep(kDeliveryPauseMs);
     }
-
-    CloseHandle(ov.hEvent);
-    return result;
+    return Pass::Next;
 }
 
 bool CComPort::Read(BYTE* dest, int* count, DWORD timeoutMs) {

@@ -51,10 +51,21 @@ class CComPort {
     void StopReader();
 
   private:
+    // How a pass of the reader ended: go on, stopped, or failed beyond recovery.
+    enum class Pass { Next, Stopped, Failed };
+
     static DWORD WINAPI ReaderThreadProc(LPVOID param);
     bool ReaderLoop();
+    // One wait for input and one read of it; waits holds ov's event and the stop event.
+    Pass ReaderPass(OVERLAPPED& ov, const HANDLE (&waits)[2]);
+    bool EscapeLine(DWORD function, const char* errorText);
     void ReportSystemError();
     bool RaiseAbort();
+    // A fault of the reader: reported, and the abort raised so that a waiting Read or Write
+    // ends. False when the abort could not be raised either, which ends the reader.
+    bool ReportFault(const char* text);
+    // ResetEvent, a failure handled as ReportFault does; false as ReportFault.
+    bool ResetOrReport(HANDLE event);
     void WaitUntilStopped();
     DWORD CancelPending(OVERLAPPED* ov);
     void CloseEvents();

@@ -12,7 +12,7 @@
 
 #include "sim/internal.h"
 
-namespace sim {
+namespace tarvic::sim {
 
 using detail::Clock;
 using detail::Device;
@@ -316,7 +316,7 @@ struct Bench::Impl {
 };
 
 Bench::Bench(std::string configHome, Log log)
-    : impl_(std::make_unique<Impl>(std::move(configHome), std::move(log))) {}
+    : m_impl(std::make_unique<Impl>(std::move(configHome), std::move(log))) {}
 
 Bench::~Bench() {
     Stop();
@@ -327,7 +327,7 @@ void Bench::AddModem(int com, ModemOptions options) {
     if (options.web == Web::Address && !CheckWebAddress(options.webAddress, &why)) {
         throw std::invalid_argument("web address " + options.webAddress + ": " + why);
     }
-    Impl& m = *impl_;
+    Impl& m = *m_impl;
     m.Add<detail::Modem>(com, [&](std::string link) {
         return std::make_unique<detail::Modem>(com, std::move(link), m.logger, std::move(options),
                                                m.wake.Get());
@@ -335,38 +335,38 @@ void Bench::AddModem(int com, ModemOptions options) {
 }
 
 void Bench::AddRs485(int com, Rs485Options options) {
-    Impl& m = *impl_;
+    Impl& m = *m_impl;
     m.Add<detail::Rs485>(com, [&](std::string link) {
         return std::make_unique<detail::Rs485>(com, std::move(link), m.logger, std::move(options));
     });
 }
 
 void Bench::Start() {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    if (impl_->state != Impl::State::Idle) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    if (m_impl->state != Impl::State::Idle) {
         throw std::logic_error("Bench::Start called twice");
     }
-    impl_->state = Impl::State::Running;
-    impl_->loop = std::thread([this] { impl_->Run(); });
+    m_impl->state = Impl::State::Running;
+    m_impl->loop = std::thread([this] { m_impl->Run(); });
 }
 
 void Bench::Stop() {
-    impl_->Stop();
+    m_impl->Stop();
 }
 
 std::string Bench::ConfigHome() const {
-    return impl_->configHome;
+    return m_impl->configHome;
 }
 std::string Bench::PortsDir() const {
-    return impl_->portsDir;
+    return m_impl->portsDir;
 }
 std::string Bench::LinkPath(int com) const {
-    return impl_->Link(com);
+    return m_impl->Link(com);
 }
 
 std::string Bench::DevicePath(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    for (const auto& d : impl_->devices) {
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    for (const auto& d : m_impl->devices) {
         if (d->Com() == com) {
             return d->Port().SlavePath();
         }
@@ -380,75 +380,76 @@ void Bench::SetModemOptions(int com, ModemOptions options) {
         throw std::invalid_argument("web address " + options.webAddress + ": " + why);
     }
     {
-        std::lock_guard<std::mutex> lock(impl_->mu);
-        impl_->Find<detail::Modem>(com)->SetOptions(std::move(options));
+        std::lock_guard<std::mutex> lock(m_impl->mu);
+        m_impl->Find<detail::Modem>(com)->SetOptions(std::move(options));
     }
-    eventfd_write(impl_->wake.Get(), 1);
+    eventfd_write(m_impl->wake.Get(), 1);
 }
 
 void Bench::SetRs485Options(int com, Rs485Options options) {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->Find<detail::Rs485>(com)->SetOptions(std::move(options));
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    m_impl->Find<detail::Rs485>(com)->SetOptions(std::move(options));
 }
 
 std::string Bench::ModemReceived(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->Find<detail::Modem>(com)->Received();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Find<detail::Modem>(com)->Received();
 }
 
 std::string Bench::ModemSent(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->Find<detail::Modem>(com)->Sent();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Find<detail::Modem>(com)->Sent();
 }
 
 std::vector<std::string> Bench::ModemCommands(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->Find<detail::Modem>(com)->Commands();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Find<detail::Modem>(com)->Commands();
 }
 
 std::vector<Dial> Bench::ModemDials(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->Find<detail::Modem>(com)->Dials();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Find<detail::Modem>(com)->Dials();
 }
 
 bool Bench::ModemContextActive(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->Find<detail::Modem>(com)->ContextActive();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Find<detail::Modem>(com)->ContextActive();
 }
 
 bool Bench::ModemInDataMode(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->Find<detail::Modem>(com)->InDataMode();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Find<detail::Modem>(com)->InDataMode();
 }
 
 std::vector<uint8_t> Bench::Rs485Received(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    const std::string& s = impl_->Find<detail::Rs485>(com)->Received();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    const std::string& s = m_impl->Find<detail::Rs485>(com)->Received();
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
 std::vector<uint8_t> Bench::Rs485Sent(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    const std::string& s = impl_->Find<detail::Rs485>(com)->Sent();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    const std::string& s = m_impl->Find<detail::Rs485>(com)->Sent();
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
 int Bench::Rs485Frames(int com) const {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->Find<detail::Rs485>(com)->Frames();
+    std::lock_guard<std::mutex> lock(m_impl->mu);
+    return m_impl->Find<detail::Rs485>(com)->Frames();
 }
 
 bool Bench::WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const {
     auto deadline = Clock::now() + timeout;
-    std::unique_lock<std::mutex> lock(impl_->mu);
+    std::unique_lock<std::mutex> lock(m_impl->mu);
     for (;;) {
-        std::uint64_t seen = impl_->generation;
+        std::uint64_t seen = m_impl->generation;
         lock.unlock();
         if (pred()) {
             return true;
         }
         lock.lock();
-        if (!impl_->changed.wait_until(lock, deadline, [&] { return impl_->generation != seen; })) {
+        if (!m_impl->changed.wait_until(lock, deadline,
+                                        [&] { return m_impl->generation != seen; })) {
             lock.unlock();
             return pred();
         }
@@ -476,4 +477,4 @@ bool CheckWebAddress(const std::string& address, std::string* reason) {
     return detail::ParseWebAddress(address, nullptr, reason);
 }
 
-}  // namespace sim
+}  // namespace tarvic::sim

@@ -19,7 +19,7 @@
 
 #include "sim/sim.h"
 
-namespace sim::detail {
+namespace tarvic::sim::detail {
 
 using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
@@ -27,46 +27,47 @@ using TimePoint = Clock::time_point;
 class Fd {
   public:
     Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
+    explicit Fd(int fd) : m_fd(fd) {}
     ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     Fd& operator=(Fd&& other) noexcept {
         if (this != &other) {
             Reset();
-            fd_ = std::exchange(other.fd_, -1);
+            m_fd = std::exchange(other.m_fd, -1);
         }
         return *this;
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    int Release() { return std::exchange(m_fd, -1); }
     void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        if (m_fd >= 0) {
+            ::close(m_fd);
         }
-        fd_ = fd;
+        m_fd = fd;
     }
 
   private:
-    int fd_ = -1;
+    int m_fd = -1;
 };
 
 // Log lines are gathered under the lock and handed to the callback after unlocking.
 class Logger {
   public:
-    explicit Logger(bool enabled) : enabled_(enabled) {}
-    bool Enabled() const { return enabled_; }
+    explicit Logger(bool enabled) : m_enabled(enabled) {}
+    bool Enabled() const { return m_enabled; }
     void Add(std::string line) {
-        if (enabled_) {
-            lines_.push_back(std::move(line));
+        if (m_enabled) {
+            m_lines.push_back(std::move(line));
         }
     }
-    std::vector<std::string> Take() { return std::exchange(lines_, {}); }
+    std::vector<std::string> Take() { return std::exchange(m_lines, {}); }
 
   private:
-    bool enabled_;
-    std::vector<std::string> lines_;
+    bool m_enabled;
+    std::vector<std::string> m_lines;
 };
 
 // Printable form of raw bytes for the log: "AT\r\n" -> AT\r\n, other bytes as \xHH.
@@ -77,14 +78,14 @@ std::string Escape(std::string_view bytes);
 class Pty {
   public:
     Pty();  // throws std::system_error
-    int Master() const { return master_.Get(); }
-    const std::string& SlavePath() const { return slavePath_; }
+    int Master() const { return m_master.Get(); }
+    const std::string& SlavePath() const { return m_slavePath; }
 
     // Output leaves in the order it was queued; an item never goes out before its time or
     // before the items queued ahead of it.
     void Queue(std::string bytes, TimePoint due);
     std::optional<TimePoint> NextDue() const;
-    bool WantWrite() const { return !out_.empty(); }
+    bool WantWrite() const { return !m_out.empty(); }
     std::size_t Backlog() const;
     // Writes what is due and what the slave side takes; returns the bytes written.
     std::string Flush(TimePoint now);
@@ -103,12 +104,12 @@ class Pty {
         TimePoint due;
         std::string bytes;
     };
-    Fd master_;
-    Fd keep_;
-    std::string slavePath_;
-    std::deque<Item> queue_;
-    std::string out_;
-    TimePoint lastDue_{};
+    Fd m_master;
+    Fd m_keep;
+    std::string m_slavePath;
+    std::deque<Item> m_queue;
+    std::string m_out;
+    TimePoint m_lastDue{};
 };
 
 struct SockAddr {
@@ -121,21 +122,22 @@ bool ParseWebAddress(const std::string& text, SockAddr* out, std::string* reason
 
 class Device {
   public:
-    Device(int com, std::string link, Logger& log) : com_(com), link_(std::move(link)), log_(log) {}
+    Device(int com, std::string link, Logger& log)
+        : m_com(com), m_link(std::move(link)), m_log(log) {}
     virtual ~Device() = default;
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
 
-    int Com() const { return com_; }
-    const std::string& Link() const { return link_; }
-    Pty& Port() { return pty_; }
-    const Pty& Port() const { return pty_; }
-    const std::string& Received() const { return received_; }
-    const std::string& Sent() const { return sent_; }
+    int Com() const { return m_com; }
+    const std::string& Link() const { return m_link; }
+    Pty& Port() { return m_pty; }
+    const Pty& Port() const { return m_pty; }
+    const std::string& Received() const { return m_received; }
+    const std::string& Sent() const { return m_sent; }
     virtual const char* Kind() const = 0;
 
-    void RecordReceived(std::string_view bytes) { received_.append(bytes); }
-    void RecordSent(std::string_view bytes) { sent_.append(bytes); }
+    void RecordReceived(std::string_view bytes) { m_received.append(bytes); }
+    void RecordSent(std::string_view bytes) { m_sent.append(bytes); }
 
     virtual bool AcceptsInput() const { return true; }
     virtual void OnInput(std::string_view bytes, TimePoint now) = 0;
@@ -151,24 +153,24 @@ class Device {
     // Every program has closed the port: on a real line that drops DTR.
     virtual void OnPortClosed(TimePoint now) {
         (void)now;
-        pty_.DiscardPending();
+        m_pty.DiscardPending();
     }
 
     void Log(const std::string& text) {
-        if (log_.Enabled()) {
-            log_.Add("COM" + std::to_string(com_) + " " + Kind() + ": " + text);
+        if (m_log.Enabled()) {
+            m_log.Add("COM" + std::to_string(m_com) + " " + Kind() + ": " + text);
         }
     }
 
   private:
-    int com_;
-    std::string link_;
-    Pty pty_;
-    std::string received_;
-    std::string sent_;
+    int m_com;
+    std::string m_link;
+    Pty m_pty;
+    std::string m_received;
+    std::string m_sent;
 
   protected:
-    Logger& log_;
+    Logger& m_log;
 };
 
 class Modem : public Device {
@@ -187,10 +189,10 @@ class Modem : public Device {
     void Shutdown() override;
     void OnPortClosed(TimePoint now) override;
 
-    const std::vector<std::string>& Commands() const { return commands_; }
-    const std::vector<Dial>& Dials() const { return dials_; }
-    bool ContextActive() const { return contextActive_; }
-    bool InDataMode() const { return mode_ == Mode::Data; }
+    const std::vector<std::string>& Commands() const { return m_commands; }
+    const std::vector<Dial>& Dials() const { return m_dials; }
+    bool ContextActive() const { return m_contextActive; }
+    bool InDataMode() const { return m_mode == Mode::Data; }
 
   private:
     enum class Mode { Command, Dialing, Data };
@@ -210,51 +212,51 @@ class Modem : public Device {
     void WriteToNet();
     void JoinResolverIfDone(TimePoint now);
 
-    ModemOptions opt_;
-    int wakeFd_;
-    bool echo_ = true;
-    bool skipLf_ = false;
-    bool lineOverflow_ = false;
-    std::string line_;
-    std::string echoBuf_;
-    Mode mode_ = Mode::Command;
-    bool contextActive_ = false;
-    std::vector<int> errorsGiven_;
-    int dialsRefused_ = 0;
-    std::uint32_t noise_ = 0x2545F491u;
-    std::vector<std::string> commands_;
-    std::vector<Dial> dials_;
+    ModemOptions m_opt;
+    int m_wakeFd;
+    bool m_echo = true;
+    bool m_skipLf = false;
+    bool m_lineOverflow = false;
+    std::string m_line;
+    std::string m_echoBuf;
+    Mode m_mode = Mode::Command;
+    bool m_contextActive = false;
+    std::vector<int> m_errorsGiven;
+    int m_dialsRefused = 0;
+    std::uint32_t m_noise = 0x2545F491u;
+    std::vector<std::string> m_commands;
+    std::vector<Dial> m_dials;
 
     // Data connection.
-    bool builtin_ = false;
-    std::string request_;
-    Fd sock_;
-    std::string toNet_;
-    std::vector<SockAddr> addrs_;
-    std::size_t nextAddr_ = 0;
-    TimePoint connectDeadline_{};
-    std::unique_ptr<Resolver> resolver_;
-    bool resolving_ = false;  // a dial waits for the resolver
+    bool m_builtin = false;
+    std::string m_request;
+    Fd m_sock;
+    std::string m_toNet;
+    std::vector<SockAddr> m_addrs;
+    std::size_t m_nextAddr = 0;
+    TimePoint m_connectDeadline{};
+    std::unique_ptr<Resolver> m_resolver;
+    bool m_resolving = false;  // a dial waits for the resolver
 };
 
 class Rs485 : public Device {
   public:
     Rs485(int com, std::string link, Logger& log, Rs485Options options);
     const char* Kind() const override { return "rs485"; }
-    void SetOptions(Rs485Options options) { opt_ = std::move(options); }
+    void SetOptions(Rs485Options options) { m_opt = std::move(options); }
     void OnInput(std::string_view bytes, TimePoint now) override;
     std::optional<TimePoint> Deadline() const override;
     void OnTime(TimePoint now) override;
     void OnPortClosed(TimePoint now) override;
-    int Frames() const { return frames_; }
+    int Frames() const { return m_frames; }
 
   private:
     void Complete(TimePoint now);
 
-    Rs485Options opt_;
-    std::string frame_;
-    TimePoint lastByte_{};
-    int frames_ = 0;
+    Rs485Options m_opt;
+    std::string m_frame;
+    TimePoint m_lastByte{};
+    int m_frames = 0;
 };
 
-}  // namespace sim::detail
+}  // namespace tarvic::sim::detail

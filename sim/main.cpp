@@ -16,6 +16,7 @@
 
 #include "sim/sim.h"
 
+namespace tarvic {
 namespace {
 
 const char kHelp[] = R"(Usage: tarvic-sim [OPTIONS]
@@ -318,8 +319,10 @@ std::string MakePrivateHome() {
 }
 
 }  // namespace
+}  // namespace tarvic
 
 int main(int argc, char** argv) {
+    using namespace tarvic;
     Config cfg;
     try {
         cfg = Parse(argc, argv);

@@ -9,7 +9,7 @@
 
 #include "sim/internal.h"
 
-namespace sim::detail {
+namespace tarvic::sim::detail {
 
 namespace {
 
@@ -104,8 +104,8 @@ struct Modem::Resolver {
 };
 
 Modem::Modem(int com, std::string link, Logger& log, ModemOptions options, int wakeFd)
-    : Device(com, std::move(link), log), wakeFd_(wakeFd) {
-    contextActive_ = options.contextActive;
+    : Device(com, std::move(link), log), m_wakeFd(wakeFd) {
+    m_contextActive = options.contextActive;
     SetOptions(std::move(options));
 }
 
@@ -114,30 +114,30 @@ Modem::~Modem() {
 }
 
 void Modem::SetOptions(ModemOptions options) {
-    opt_ = std::move(options);
-    errorsGiven_.assign(opt_.errors.size(), 0);
-    dialsRefused_ = 0;
+    m_opt = std::move(options);
+    m_errorsGiven.assign(m_opt.errors.size(), 0);
+    m_dialsRefused = 0;
 }
 
 bool Modem::AcceptsInput() const {
-    return toNet_.size() < kBacklogLimit;
+    return m_toNet.size() < kBacklogLimit;
 }
 
 void Modem::OnInput(std::string_view bytes, TimePoint now) {
     for (char c : bytes) {
         // The LF that follows the CR of a command line belongs to that line, whatever mode
         // the command put the modem in.
-        if (skipLf_) {
-            skipLf_ = false;
+        if (m_skipLf) {
+            m_skipLf = false;
             if (c == '\n') {
                 continue;
             }
         }
-        if (mode_ == Mode::Data) {
+        if (m_mode == Mode::Data) {
             DataByte(c, now);
-        } else if (mode_ == Mode::Dialing) {
+        } else if (m_mode == Mode::Dialing) {
             // A real modem is deaf while it dials.
-        } else if (!opt_.silent) {
+        } else if (!m_opt.silent) {
             CommandByte(c, now);
         }
     }
@@ -146,17 +146,17 @@ void Modem::OnInput(std::string_view bytes, TimePoint now) {
 }
 
 void Modem::CommandByte(char c, TimePoint now) {
-    if (echo_) {
-        echoBuf_ += c;
+    if (m_echo) {
+        m_echoBuf += c;
     }
     if (c == '\r') {
-        std::string line = std::move(line_);
-        bool overflow = lineOverflow_;
-        line_.clear();
-        lineOverflow_ = false;
-        skipLf_ = true;
+        std::string line = std::move(m_line);
+        bool overflow = m_lineOverflow;
+        m_line.clear();
+        m_lineOverflow = false;
+        m_skipLf = true;
         if (overflow) {
-            commands_.push_back(line);
+            m_commands.push_back(line);
             Reply(kError, now);
         } else {
             HandleLine(std::move(line), now);
@@ -164,13 +164,13 @@ void Modem::CommandByte(char c, TimePoint now) {
     } else if (c == '\n') {
         // A line ends at CR only.
     } else if (c == '\b' || c == 0x7F) {
-        if (!line_.empty()) {
-            line_.pop_back();
+        if (!m_line.empty()) {
+            m_line.pop_back();
         }
-    } else if (line_.size() < kMaxLine) {
-        line_ += c;
+    } else if (m_line.size() < kMaxLine) {
+        m_line += c;
     } else {
-        lineOverflow_ = true;
+        m_lineOverflow = true;
     }
 }
 
@@ -179,17 +179,17 @@ void Modem::HandleLine(std::string raw, TimePoint now) {
     if (line.empty()) {
         return;  // an empty line gets no answer
     }
-    commands_.push_back(line);
+    m_commands.push_back(line);
     std::string upper = Upper(line);
     if (!StartsWith(upper, "AT")) {
         Reply(kError, now);
         return;
     }
-    for (std::size_t i = 0; i < opt_.errors.size(); ++i) {
-        const ErrorRule& rule = opt_.errors[i];
-        if (errorsGiven_[i] < rule.times && StartsWith(upper, Upper(Trim(rule.command)))) {
-            ++errorsGiven_[i];
-            Log("scenario: ERROR " + std::to_string(errorsGiven_[i]) + " of " +
+    for (std::size_t i = 0; i < m_opt.errors.size(); ++i) {
+        const ErrorRule& rule = m_opt.errors[i];
+        if (m_errorsGiven[i] < rule.times && StartsWith(upper, Upper(Trim(rule.command)))) {
+            ++m_errorsGiven[i];
+            Log("scenario: ERROR " + std::to_string(m_errorsGiven[i]) + " of " +
                 std::to_string(rule.times) + " to " + line);
             Reply(kError, now);
             return;
@@ -199,27 +199,27 @@ void Modem::HandleLine(std::string raw, TimePoint now) {
     if (cmd.empty()) {
         Reply(kOk, now);
     } else if (cmd == "Z" || cmd == "Z0") {
-        echo_ = true;  // the stored profile has echo on
+        m_echo = true;  // the stored profile has echo on
         Reply(kOk, now);
     } else if (cmd == "E" || cmd == "E0") {
-        echo_ = false;
+        m_echo = false;
         Reply(kOk, now);
     } else if (cmd == "E1") {
-        echo_ = true;
+        m_echo = true;
         Reply(kOk, now);
     } else if (StartsWith(cmd, "+CGDCONT=")) {
         Reply(kOk, now);
     } else if (cmd == "#SGACT?") {
-        Reply(std::string("\r\n#SGACT: 1,") + (contextActive_ ? "1" : "0") + "\r\n" + kOk, now);
+        Reply(std::string("\r\n#SGACT: 1,") + (m_contextActive ? "1" : "0") + "\r\n" + kOk, now);
     } else if (cmd == "#SGACT=1,1") {
-        if (contextActive_ && !opt_.reactivateOk) {
+        if (m_contextActive && !m_opt.reactivateOk) {
             Reply(kError, now);
         } else {
-            contextActive_ = true;
-            Reply("\r\n#SGACT: " + opt_.ipAddress + "\r\n" + kOk, now, opt_.activationDelay);
+            m_contextActive = true;
+            Reply("\r\n#SGACT: " + m_opt.ipAddress + "\r\n" + kOk, now, m_opt.activationDelay);
         }
     } else if (cmd == "#SGACT=1,0") {
-        contextActive_ = false;
+        m_contextActive = false;
         Reply(kOk, now);
     } else if (StartsWith(cmd, "#SD=")) {
         HandleDial(line.substr(6), now);  // original case: host names keep theirs
@@ -246,42 +246,42 @@ void Modem::HandleDial(const std::string& args, TimePoint now) {
         Reply(kError, now);
         return;
     }
-    if (!contextActive_) {
+    if (!m_contextActive) {
         Log("dial refused: context 1 is not active");
         Reply(kError, now);
         return;
     }
-    if (resolving_ || (resolver_ && resolver_->thread.joinable())) {
+    if (m_resolving || (m_resolver && m_resolver->thread.joinable())) {
         Reply(kError, now);  // still busy with a name lookup of an earlier dial
         return;
     }
-    dials_.push_back({host, port});
-    if (dialsRefused_ < opt_.refusedDials) {
-        ++dialsRefused_;
-        Log("scenario: dial " + std::to_string(dialsRefused_) + " of " +
-            std::to_string(opt_.refusedDials) + " to " + host + " fails");
+    m_dials.push_back({host, port});
+    if (m_dialsRefused < m_opt.refusedDials) {
+        ++m_dialsRefused;
+        Log("scenario: dial " + std::to_string(m_dialsRefused) + " of " +
+            std::to_string(m_opt.refusedDials) + " to " + host + " fails");
         Reply(kNoCarrier, now);
         return;
     }
-    if (opt_.dialNeverConnects) {
+    if (m_opt.dialNeverConnects) {
         Log("scenario: dial to " + host + " never connects");
         return;
     }
     FlushEcho(now);
-    connectDeadline_ = now + opt_.connectTimeout;
-    switch (opt_.web) {
+    m_connectDeadline = now + m_opt.connectTimeout;
+    switch (m_opt.web) {
         case Web::Builtin:
             Log("dial " + host + ":" + std::to_string(port) + " -> built-in web answer");
-            builtin_ = true;
-            request_.clear();
-            mode_ = Mode::Data;
+            m_builtin = true;
+            m_request.clear();
+            m_mode = Mode::Data;
             Reply(kConnect, now);
             return;
         case Web::Address: {
             SockAddr addr;
             std::string why;
-            if (!ParseWebAddress(opt_.webAddress, &addr, &why)) {
-                Log("bad web address " + opt_.webAddress + ": " + why);
+            if (!ParseWebAddress(m_opt.webAddress, &addr, &why)) {
+                Log("bad web address " + m_opt.webAddress + ": " + why);
                 Reply(kNoCarrier, now);
                 return;
             }
@@ -291,11 +291,11 @@ void Modem::HandleDial(const std::string& args, TimePoint now) {
         }
         case Web::Direct: {
             Log("dial " + host + ":" + std::to_string(port) + " (looking it up)");
-            mode_ = Mode::Dialing;
-            resolving_ = true;
-            resolver_ = std::make_unique<Resolver>();
-            Resolver* r = resolver_.get();
-            int wake = wakeFd_;
+            m_mode = Mode::Dialing;
+            m_resolving = true;
+            m_resolver = std::make_unique<Resolver>();
+            Resolver* r = m_resolver.get();
+            int wake = m_wakeFd;
             std::string service = std::to_string(port);
             r->thread = std::thread([r, wake, host, service] {
                 addrinfo hints{};
@@ -327,68 +327,68 @@ void Modem::HandleDial(const std::string& args, TimePoint now) {
 }
 
 void Modem::StartConnect(std::vector<SockAddr> addrs, TimePoint now) {
-    addrs_ = std::move(addrs);
-    nextAddr_ = 0;
-    mode_ = Mode::Dialing;
+    m_addrs = std::move(addrs);
+    m_nextAddr = 0;
+    m_mode = Mode::Dialing;
     TryNextAddress(now);
 }
 
 void Modem::TryNextAddress(TimePoint now) {
-    sock_.Reset();
-    while (nextAddr_ < addrs_.size()) {
-        const SockAddr& a = addrs_[nextAddr_++];
+    m_sock.Reset();
+    while (m_nextAddr < m_addrs.size()) {
+        const SockAddr& a = m_addrs[m_nextAddr++];
         Fd s(::socket(a.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!s.Valid()) {
             continue;
         }
         int rc = ::connect(s.Get(), reinterpret_cast<const sockaddr*>(&a.storage), a.length);
         if (rc == 0) {
-            sock_ = std::move(s);
+            m_sock = std::move(s);
             Connected(now);
             return;
         }
         if (errno == EINPROGRESS) {
-            sock_ = std::move(s);
+            m_sock = std::move(s);
             return;  // POLLOUT tells
         }
         Log("connect to " + AddrText(a) + ": " + std::strerror(errno));
     }
-    mode_ = Mode::Command;
+    m_mode = Mode::Command;
     Reply(kNoCarrier, now);
 }
 
 void Modem::Connected(TimePoint now) {
     Log("connected");
-    mode_ = Mode::Data;
-    builtin_ = false;
+    m_mode = Mode::Data;
+    m_builtin = false;
     Reply(kConnect, now);
 }
 
 void Modem::Hangup(const std::string& why, TimePoint now) {
     Log("hang-up: " + why);
-    sock_.Reset();
-    toNet_.clear();
-    request_.clear();
-    builtin_ = false;
-    mode_ = Mode::Command;
+    m_sock.Reset();
+    m_toNet.clear();
+    m_request.clear();
+    m_builtin = false;
+    m_mode = Mode::Command;
     Reply(kNoCarrier, now);
 }
 
 void Modem::DataByte(char c, TimePoint now) {
-    if (!builtin_) {
-        toNet_ += c;
+    if (!m_builtin) {
+        m_toNet += c;
         return;
     }
-    request_ += c;
+    m_request += c;
     bool complete =
-        request_.size() >= kMaxRequest ||
-        (request_.size() >= 4 && request_.compare(request_.size() - 4, 4, "\r\n\r\n") == 0) ||
-        (request_.size() >= 2 && request_.compare(request_.size() - 2, 2, "\n\n") == 0);
+        m_request.size() >= kMaxRequest ||
+        (m_request.size() >= 4 && m_request.compare(m_request.size() - 4, 4, "\r\n\r\n") == 0) ||
+        (m_request.size() >= 2 && m_request.compare(m_request.size() - 2, 2, "\n\n") == 0);
     if (!complete) {
         return;
     }
     const std::string body = "tarvic-sim: built-in web answer, no network was used.\r\n";
-    std::string answer = opt_.builtinStatus + "\r\nContent-Type: text/plain\r\nContent-Length: " +
+    std::string answer = m_opt.builtinStatus + "\r\nContent-Type: text/plain\r\nContent-Length: " +
                          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     Port().Queue(std::move(answer), now);
     Hangup("built-in web answer sent", now);
@@ -396,61 +396,61 @@ void Modem::DataByte(char c, TimePoint now) {
 
 void Modem::Reply(const std::string& text, TimePoint now, std::chrono::milliseconds delay) {
     FlushEcho(now);
-    std::string full(opt_.nulBefore, '\0');
-    for (std::size_t i = 0; i < opt_.noiseBefore; ++i) {
+    std::string full(m_opt.nulBefore, '\0');
+    for (std::size_t i = 0; i < m_opt.noiseBefore; ++i) {
         unsigned char b;
         do {
-            noise_ ^= noise_ << 13;
-            noise_ ^= noise_ >> 17;
-            noise_ ^= noise_ << 5;
-            b = static_cast<unsigned char>(noise_ >> 24);
+            m_noise ^= m_noise << 13;
+            m_noise ^= m_noise >> 17;
+            m_noise ^= m_noise << 5;
+            b = static_cast<unsigned char>(m_noise >> 24);
         } while (b == 0 || b == '\r' || b == '\n');
         full += static_cast<char>(b);
     }
     full += text;
     TimePoint due = now + delay;
-    if (opt_.tricklePiece == 0 || full.size() <= opt_.tricklePiece) {
+    if (m_opt.tricklePiece == 0 || full.size() <= m_opt.tricklePiece) {
         Port().Queue(std::move(full), due);
         return;
     }
-    for (std::size_t at = 0; at < full.size(); at += opt_.tricklePiece) {
-        Port().Queue(full.substr(at, opt_.tricklePiece), due);
-        due += opt_.tricklePause;
+    for (std::size_t at = 0; at < full.size(); at += m_opt.tricklePiece) {
+        Port().Queue(full.substr(at, m_opt.tricklePiece), due);
+        due += m_opt.tricklePause;
     }
 }
 
 void Modem::FlushEcho(TimePoint now) {
-    if (!echoBuf_.empty()) {
-        Port().Queue(std::exchange(echoBuf_, {}), now);
+    if (!m_echoBuf.empty()) {
+        Port().Queue(std::exchange(m_echoBuf, {}), now);
     }
 }
 
 void Modem::WriteToNet() {
-    if (!sock_.Valid() || mode_ != Mode::Data || toNet_.empty()) {
+    if (!m_sock.Valid() || m_mode != Mode::Data || m_toNet.empty()) {
         return;
     }
-    ssize_t n = ::send(sock_.Get(), toNet_.data(), toNet_.size(), MSG_NOSIGNAL);
+    ssize_t n = ::send(m_sock.Get(), m_toNet.data(), m_toNet.size(), MSG_NOSIGNAL);
     if (n > 0) {
-        toNet_.erase(0, static_cast<std::size_t>(n));
+        m_toNet.erase(0, static_cast<std::size_t>(n));
     }
 }
 
 void Modem::AddPollFds(std::vector<pollfd>& fds) {
     pollfd p{-1, 0, 0};
-    if (sock_.Valid()) {
-        if (mode_ == Mode::Dialing) {
+    if (m_sock.Valid()) {
+        if (m_mode == Mode::Dialing) {
             p.events = POLLOUT;
         } else {
             if (Port().Backlog() < kBacklogLimit) {
                 p.events |= POLLIN;
             }
-            if (!toNet_.empty()) {
+            if (!m_toNet.empty()) {
                 p.events |= POLLOUT;
             }
         }
         // With nothing wanted, a hang-up would still wake poll at once, again and again.
         if (p.events != 0) {
-            p.fd = sock_.Get();
+            p.fd = m_sock.Get();
         }
     }
     fds.push_back(p);
@@ -458,17 +458,17 @@ void Modem::AddPollFds(std::vector<pollfd>& fds) {
 
 void Modem::OnPollFds(const pollfd* first, TimePoint now) {
     const pollfd& p = first[0];
-    if (p.fd < 0 || p.revents == 0 || !sock_.Valid()) {
+    if (p.fd < 0 || p.revents == 0 || !m_sock.Valid()) {
         return;
     }
-    if (mode_ == Mode::Dialing) {
+    if (m_mode == Mode::Dialing) {
         int err = 0;
         socklen_t len = sizeof err;
-        getsockopt(sock_.Get(), SOL_SOCKET, SO_ERROR, &err, &len);
+        getsockopt(m_sock.Get(), SOL_SOCKET, SO_ERROR, &err, &len);
         if (err == 0 && (p.revents & POLLOUT)) {
             Connected(now);
         } else {
-            Log(std::string("connect to ") + AddrText(addrs_[nextAddr_ - 1]) + ": " +
+            Log(std::string("connect to ") + AddrText(m_addrs[m_nextAddr - 1]) + ": " +
                 std::strerror(err != 0 ? err : ECONNREFUSED));
             TryNextAddress(now);
         }
@@ -479,7 +479,7 @@ void Modem::OnPollFds(const pollfd* first, TimePoint now) {
     }
     if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
         char buf[4096];
-        ssize_t n = ::recv(sock_.Get(), buf, sizeof buf, 0);
+        ssize_t n = ::recv(m_sock.Get(), buf, sizeof buf, 0);
         if (n > 0) {
             Port().Queue(std::string(buf, static_cast<std::size_t>(n)), now);
         } else if (n == 0) {
@@ -491,35 +491,35 @@ void Modem::OnPollFds(const pollfd* first, TimePoint now) {
 }
 
 std::optional<TimePoint> Modem::Deadline() const {
-    if (mode_ == Mode::Dialing) {
-        return connectDeadline_;
+    if (m_mode == Mode::Dialing) {
+        return m_connectDeadline;
     }
     return std::nullopt;
 }
 
 void Modem::JoinResolverIfDone(TimePoint now) {
-    if (!resolver_) {
+    if (!m_resolver) {
         return;
     }
     std::vector<SockAddr> addrs;
     std::string error;
     {
-        std::lock_guard<std::mutex> lock(resolver_->mu);
-        if (!resolver_->done) {
+        std::lock_guard<std::mutex> lock(m_resolver->mu);
+        if (!m_resolver->done) {
             return;
         }
-        addrs = std::move(resolver_->addrs);
-        error = resolver_->error;
+        addrs = std::move(m_resolver->addrs);
+        error = m_resolver->error;
     }
-    resolver_->thread.join();
-    resolver_.reset();
-    if (!resolving_) {
+    m_resolver->thread.join();
+    m_resolver.reset();
+    if (!m_resolving) {
         return;  // that dial has already timed out
     }
-    resolving_ = false;
+    m_resolving = false;
     if (addrs.empty()) {
         Log("look-up failed: " + error);
-        mode_ = Mode::Command;
+        m_mode = Mode::Command;
         Reply(kNoCarrier, now);
         return;
     }
@@ -528,11 +528,11 @@ void Modem::JoinResolverIfDone(TimePoint now) {
 
 void Modem::OnTime(TimePoint now) {
     JoinResolverIfDone(now);
-    if (mode_ == Mode::Dialing && now >= connectDeadline_) {
+    if (m_mode == Mode::Dialing && now >= m_connectDeadline) {
         Log("dial timed out");
-        resolving_ = false;
-        sock_.Reset();
-        mode_ = Mode::Command;
+        m_resolving = false;
+        m_sock.Reset();
+        m_mode = Mode::Command;
         Reply(kNoCarrier, now);
     }
 }
@@ -540,29 +540,29 @@ void Modem::OnTime(TimePoint now) {
 void Modem::OnPortClosed(TimePoint now) {
     // Closing the port drops DTR, and the modem hangs up, as with AT&D2. A name look-up
     // under way is left to finish; its answer is then ignored.
-    if (mode_ != Mode::Command) {
+    if (m_mode != Mode::Command) {
         Log("DTR dropped: hang-up");
     }
-    resolving_ = false;
-    sock_.Reset();
-    toNet_.clear();
-    request_.clear();
-    builtin_ = false;
-    mode_ = Mode::Command;
-    line_.clear();
-    lineOverflow_ = false;
-    skipLf_ = false;
-    echoBuf_.clear();
+    m_resolving = false;
+    m_sock.Reset();
+    m_toNet.clear();
+    m_request.clear();
+    m_builtin = false;
+    m_mode = Mode::Command;
+    m_line.clear();
+    m_lineOverflow = false;
+    m_skipLf = false;
+    m_echoBuf.clear();
     Device::OnPortClosed(now);
 }
 
 void Modem::Shutdown() {
-    if (resolver_ && resolver_->thread.joinable()) {
-        resolver_->thread.join();
+    if (m_resolver && m_resolver->thread.joinable()) {
+        m_resolver->thread.join();
     }
-    resolver_.reset();
-    resolving_ = false;
-    sock_.Reset();
+    m_resolver.reset();
+    m_resolving = false;
+    m_sock.Reset();
 }
 
-}  // namespace sim::detail
+}  // namespace tarvic::sim::detail

@@ -13,8 +13,9 @@
 #include <system_error>
 
 #include "sim/internal.h"
+#include "sim/pseudo_terminal.h"
 
-namespace sim::detail {
+namespace tarvic::sim::detail {
 
 namespace {
 
@@ -23,6 +24,55 @@ namespace {
 }
 
 }  // namespace
+
+}  // namespace tarvic::sim::detail
+
+namespace tarvic::sim {
+
+PseudoTerminal OpenPseudoTerminal(bool nonBlocking) {
+    const int flags = nonBlocking ? O_NONBLOCK : 0;
+    detail::Fd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!master.Valid()) {
+        detail::ThrowErrno("posix_openpt");
+    }
+    if (grantpt(master.Get()) != 0) {
+        detail::ThrowErrno("grantpt");
+    }
+    if (unlockpt(master.Get()) != 0) {
+        detail::ThrowErrno("unlockpt");
+    }
+    char name[128];
+    if (ptsname_r(master.Get(), name, sizeof name) != 0) {
+        detail::ThrowErrno("ptsname_r");
+    }
+    detail::Fd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | flags));
+    if (!slave.Valid()) {
+        detail::ThrowErrno("open pseudo-terminal slave");
+    }
+    termios tio{};
+    if (tcgetattr(slave.Get(), &tio) != 0) {
+        detail::ThrowErrno("tcgetattr");
+    }
+    cfmakeraw(&tio);
+    if (tcsetattr(slave.Get(), TCSANOW, &tio) != 0) {
+        detail::ThrowErrno("tcsetattr");
+    }
+    if (nonBlocking) {
+        const int now = fcntl(master.Get(), F_GETFL);
+        if (now < 0 || fcntl(master.Get(), F_SETFL, now | O_NONBLOCK) != 0) {
+            detail::ThrowErrno("fcntl");
+        }
+    }
+    PseudoTerminal pt;
+    pt.slavePath = name;
+    pt.master = master.Release();
+    pt.slave = slave.Release();
+    return pt;
+}
+
+}  // namespace tarvic::sim
+
+namespace tarvic::sim::detail {
 
 std::string Escape(std::string_view bytes) {
     std::string out;
@@ -46,115 +96,86 @@ std::string Escape(std::string_view bytes) {
 }
 
 Pty::Pty() {
-    master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!master_.Valid()) {
-        ThrowErrno("posix_openpt");
-    }
-    if (grantpt(master_.Get()) != 0) {
-        ThrowErrno("grantpt");
-    }
-    if (unlockpt(master_.Get()) != 0) {
-        ThrowErrno("unlockpt");
-    }
-    char name[128];
-    if (ptsname_r(master_.Get(), name, sizeof name) != 0) {
-        ThrowErrno("ptsname_r");
-    }
-    slavePath_ = name;
-    keep_.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!keep_.Valid()) {
-        ThrowErrno("open pseudo-terminal slave");
-    }
-    // Raw before anyone else can open it: a cooked line would echo the tool's commands back
-    // to it from the terminal itself.
-    termios tio{};
-    if (tcgetattr(keep_.Get(), &tio) != 0) {
-        ThrowErrno("tcgetattr");
-    }
-    cfmakeraw(&tio);
-    if (tcsetattr(keep_.Get(), TCSANOW, &tio) != 0) {
-        ThrowErrno("tcsetattr");
-    }
-    int flags = fcntl(master_.Get(), F_GETFL);
-    if (flags < 0 || fcntl(master_.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
-        ThrowErrno("fcntl");
-    }
+    PseudoTerminal pt = OpenPseudoTerminal(true);
+    m_master.Reset(pt.master);
+    m_keep.Reset(pt.slave);
+    m_slavePath = pt.slavePath;
 }
 
 void Pty::Queue(std::string bytes, TimePoint due) {
     if (bytes.empty()) {
         return;
     }
-    if (due < lastDue_) {
-        due = lastDue_;
+    if (due < m_lastDue) {
+        due = m_lastDue;
     }
-    lastDue_ = due;
-    queue_.push_back({due, std::move(bytes)});
+    m_lastDue = due;
+    m_queue.push_back({due, std::move(bytes)});
 }
 
 std::optional<TimePoint> Pty::NextDue() const {
-    if (queue_.empty()) {
+    if (m_queue.empty()) {
         return std::nullopt;
     }
-    return queue_.front().due;
+    return m_queue.front().due;
 }
 
 std::size_t Pty::Backlog() const {
-    std::size_t n = out_.size();
-    for (const Item& item : queue_) {
+    std::size_t n = m_out.size();
+    for (const Item& item : m_queue) {
         n += item.bytes.size();
     }
     return n;
 }
 
 std::string Pty::Flush(TimePoint now) {
-    while (!queue_.empty() && queue_.front().due <= now) {
-        out_ += queue_.front().bytes;
-        queue_.pop_front();
+    while (!m_queue.empty() && m_queue.front().due <= now) {
+        m_out += m_queue.front().bytes;
+        m_queue.pop_front();
     }
-    if (out_.empty() || !master_.Valid()) {
+    if (m_out.empty() || !m_master.Valid()) {
         return {};
     }
-    ssize_t n = ::write(master_.Get(), out_.data(), out_.size());
+    ssize_t n = ::write(m_master.Get(), m_out.data(), m_out.size());
     if (n <= 0) {
         // EAGAIN: the tool is not reading; POLLOUT brings us back.
         return {};
     }
-    std::string written = out_.substr(0, static_cast<std::size_t>(n));
-    out_.erase(0, static_cast<std::size_t>(n));
+    std::string written = m_out.substr(0, static_cast<std::size_t>(n));
+    m_out.erase(0, static_cast<std::size_t>(n));
     return written;
 }
 
 bool Pty::Free() const {
-    if (!keep_.Valid() || flock(keep_.Get(), LOCK_EX | LOCK_NB) != 0) {
+    if (!m_keep.Valid() || flock(m_keep.Get(), LOCK_EX | LOCK_NB) != 0) {
         return false;
     }
-    flock(keep_.Get(), LOCK_UN);
+    flock(m_keep.Get(), LOCK_UN);
     return true;
 }
 
 bool Pty::ClearExclusive() {
     int exclusive = 0;
-    if (!keep_.Valid() || ioctl(keep_.Get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
+    if (!m_keep.Valid() || ioctl(m_keep.Get(), TIOCGEXCL, &exclusive) != 0 || exclusive == 0) {
         return false;
     }
-    return ioctl(keep_.Get(), TIOCNXCL) == 0;
+    return ioctl(m_keep.Get(), TIOCNXCL) == 0;
 }
 
 void Pty::DiscardPending() {
-    queue_.clear();
-    out_.clear();
-    lastDue_ = {};
-    if (keep_.Valid()) {
-        tcflush(keep_.Get(), TCIFLUSH);  // written to the slave side, not read by anyone
+    m_queue.clear();
+    m_out.clear();
+    m_lastDue = {};
+    if (m_keep.Valid()) {
+        tcflush(m_keep.Get(), TCIFLUSH);  // written to the slave side, not read by anyone
     }
 }
 
 void Pty::Close() {
-    queue_.clear();
-    out_.clear();
-    keep_.Reset();
-    master_.Reset();
+    m_queue.clear();
+    m_out.clear();
+    m_keep.Reset();
+    m_master.Reset();
 }
 
 std::string AddrText(const SockAddr& addr) {
@@ -210,4 +231,4 @@ bool ParseWebAddress(const std::string& text, SockAddr* out, std::string* reason
     return true;
 }
 
-}  // namespace sim::detail
+}  // namespace tarvic::sim::detail

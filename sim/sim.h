@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-namespace sim {
+namespace tarvic::sim {
 
 // Where the simulated modem's data connections go.
 enum class Web {
@@ -46,7 +46,7 @@ struct ModemOptions {
     bool reactivateOk = false;   // activating an active context answers OK, not ERROR
     std::chrono::milliseconds activationDelay{0};  // before the answer to AT#SGACT=1,1
     std::string ipAddress = "10.64.37.12";         // reported on activation
-    std::vector<ErrorRule> errors;
+    std::vector<ErrorRule> errors{};
     std::size_t tricklePiece = 0;               // > 0: replies go out in pieces of this many bytes
     std::chrono::milliseconds tricklePause{0};  // between two pieces
     std::size_t nulBefore = 0;                  // NUL bytes ahead of each reply
@@ -54,7 +54,7 @@ struct ModemOptions {
     bool dialNeverConnects = false;  // AT#SD gets no answer at all
     int refusedDials = 0;            // the first this many dials fail with NO CARRIER
     Web web = Web::Builtin;
-    std::string webAddress;  // "IP:PORT" (IPv6 as "[addr]:port") for Web::Address
+    std::string webAddress{};  // "IP:PORT" (IPv6 as "[addr]:port") for Web::Address
     std::string builtinStatus = "HTTP/1.1 200 OK";    // status line of the built-in answer
     std::chrono::milliseconds connectTimeout{15000};  // a dial that takes longer: NO CARRIER
 };
@@ -137,10 +137,10 @@ class Bench {
 
   private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<Impl> m_impl;
 };
 
 // Checks an "IP:PORT" web address; false with a reason when it cannot be used.
 bool CheckWebAddress(const std::string& address, std::string* reason = nullptr);
 
-}  // namespace sim
+}  // namespace tarvic::sim

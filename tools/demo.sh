@@ -30,7 +30,7 @@ cleanup() {
 trap cleanup EXIT
 
 if [ "$real" -eq 0 ]; then
-  home=$(mktemp -d /tmp/tarvic-demo-XXXXXX)
+  home=$(mktemp -d -t tarvic-demo-XXXXXX)
   ./build/sim/tarvic-sim --config-home "$home" --web "${TARVIC_WEB:-builtin}" --verbose \
     2>"$home/sim.log" >"$home/sim.out" &
   pids+=($!)

@@ -8,21 +8,20 @@
 // Measured on the real dialog (offscreen): from the click on START to the GPRS box, and from
 // the RS-485 check's open of its port to the RS-485 box. Boxes are seen within 5 ms (the
 // driver's polling), which counts against the tool.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "app/tarvicDlg.h"
 #include "platform/posix/seam.h"
 #include "platform/ui/test_driver.h"
 #include "sim/sim.h"
+#include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -118,15 +117,12 @@ int Bench(int runs, const char* tmpl) {
 }
 
 }  // namespace
+}  // namespace tarvic
 
 int main(int argc, char** argv) {
+    using namespace tarvic;
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    char tmpl[] = "/tmp/tarvic-bench-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
-        return 1;
-    }
-    setenv("XDG_CONFIG_HOME", tmpl, 1);
-    const int result = uitest::RunUi(argc, argv, [&] { return Bench(runs, tmpl); });
-    std::filesystem::remove_all(tmpl);
-    return result;
+    const tarvic::test::TempDir home("tarvic-bench");
+    tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());
+    return uitest::RunUi(argc, argv, [&] { return Bench(runs, home.Path().c_str()); });
 }

@@ -3,10 +3,7 @@
 //     10-byte burst to Read's return, minus 78 ms; median and p99 over 200 bursts.
 //  2. CPU time of the whole process over 10 s with an open, idle port.
 // The port directory is a temporary one (XDG_CONFIG_HOME), never the user's.
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +16,10 @@
 #include <vector>
 
 #include "serial/ComPort.h"
+#include "sim/pseudo_terminal.h"
+#include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,29 +39,20 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 }  // namespace
+}  // namespace tarvic
 
 int main() {
-    std::string root = (fs::temp_directory_path() / "tarvic-bench-XXXXXX").string();
-    if (mkdtemp(root.data()) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
+    using namespace tarvic;
+    tarvic::test::TempDir home("tarvic-bench");
+    const std::string& root = home.Path();
     fs::create_directories(root + "/tarvic/ports");
-    setenv("XDG_CONFIG_HOME", root.c_str(), 1);
+    tarvic::test::SetEnv("XDG_CONFIG_HOME", root);
 
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        std::perror("posix_openpt");
-        return 1;
-    }
-    char slaveName[128];
-    ptsname_r(master, slaveName, sizeof slaveName);
-    int slave = open(slaveName, O_RDWR | O_NOCTTY);  // keeps the line up between opens
-    termios t;
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave, TCSANOW, &t);
-    fs::create_symlink(slaveName, root + "/tarvic/ports/com1");
+    // The slave, held open, keeps the line up between opens.
+    const sim::PseudoTerminal pt = sim::OpenPseudoTerminal(false);
+    const int master = pt.master;
+    const int slave = pt.slave;
+    fs::create_symlink(pt.slavePath, root + "/tarvic/ports/com1");
 
     CComPort port;
     port.SetPortNumber(1);
@@ -124,7 +115,5 @@ int main() {
     port.Close();
     close(slave);
     close(master);
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
     return failures == 0 ? 0 : 1;
 }

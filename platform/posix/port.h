@@ -1,5 +1,6 @@
 // A serial port handle: the tty descriptor (Start takes it over), owned by a driver thread that
-// always drains the line into an input queue, and the overlapped operations pending on it.
+// always takes the line's input into a queue, and the overlapped operations pending on it.
+// port.cpp is the driver thread, port_calls.cpp the calls made on the handle.
 #pragma once
 
 #include <termios.h>
@@ -9,16 +10,11 @@
 #include <list>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "platform/posix/kernel.h"
 
 namespace tarvic::posix {
-
-// "COM<n>:" (also "COM<n>" and "\\.\COM<n>") to a device path: the entry com<n> of the
-// port directory when it exists, else /dev/ttyS<n-1>. A name starting with '/' is a path.
-bool ResolvePortName(const char* name, std::string& path);
 
 class Port : public KObject {
   public:
@@ -75,9 +71,15 @@ class Port : public KObject {
                     std::shared_ptr<Event> event);
     void Drive();
     void Wake();
-    void Drain();
+    // Takes in the bytes the tty holds but the driver has not taken yet, so that they count
+    // as arrived: the queue a caller sees and the queue a read takes from are the same.
+    void ReadInQueued();
     void Receive(bool hangUp);
     void Transmit();
+    // Writes buf[done..count) while the tty takes it, advancing done. ERROR_SUCCESS when all
+    // is out, ERROR_IO_PENDING when the tty is full, else the write's error; an error that
+    // means the line has gone also hangs the port up.
+    DWORD WriteOut(const BYTE* buf, DWORD count, DWORD& done);
     void ServiceReads(Clock::time_point now);
     void HangUp();
     // Completes every pending operation with error; a read that had bytes keeps them and
@@ -87,6 +89,25 @@ class Port : public KObject {
     DWORD Take(BYTE* dest, DWORD count);
     bool ApplyModemLines(const DCB& dcb);
     bool Usable(bool needLine);
+    static void MarkPending(OVERLAPPED* ov);
+    // The owner may reuse the record as soon as Internal changes: it is written last.
+    static void Finish(OVERLAPPED* ov, DWORD status, DWORD n, const std::shared_ptr<Event>& event);
+    // Completes (through complete) and removes every operation of ops that ov names, all of
+    // them for nullptr; true if there was one.
+    template <class Op, class Complete>
+    static bool EndOps(std::list<Op>& ops, const OVERLAPPED* ov, Complete complete) {
+        bool found = false;
+        for (auto it = ops.begin(); it != ops.end();) {
+            if (ov == nullptr || it->ov == ov) {
+                complete(*it);
+                it = ops.erase(it);
+                found = true;
+            } else {
+                ++it;
+            }
+        }
+        return found;
+    }
     void CompleteRead(ReadOp& op, DWORD status, DWORD n);
     void CompleteWait(WaitOp& op, DWORD status, DWORD mask);
     void CompleteWrite(WriteOp& op, DWORD status);
@@ -96,6 +117,9 @@ class Port : public KObject {
     const int m_wakeFd;
     std::thread m_driver;
 
+    // Guards every member below: the driver thread and the callers of the handle's calls
+    // (any thread) both use them. The descriptors above are set once; m_driver is
+    // started by Start and joined by Closed or the destructor only.
     std::mutex m_mutex;
     bool m_bClosed = false;
     bool m_bHungUp = false;

@@ -14,6 +14,7 @@
 
 #include "platform/posix/kernel.h"
 #include "platform/posix/port.h"
+#include "platform/posix/port_name.h"
 #include "platform/posix/seam.h"
 #include "platform/winapi.h"
 
@@ -128,8 +129,6 @@ BOOL RealWriteFile(HANDLE h, LPCVOID buf, DWORD count, LPDWORD done, LPOVERLAPPE
     return WithPort(h, [&](Port& p) { return p.Write(buf, count, done, ov); });
 }
 
-constexpr ULONG_PTR kPending = 0x103;
-
 BOOL RealGetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
     if (!Lookup(h)) {
         SetError(ERROR_INVALID_HANDLE);
@@ -141,15 +140,15 @@ BOOL RealGetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD transferred, BOO
     }
     std::atomic_ref<ULONG_PTR> state(ov->Internal);
     ULONG_PTR status = state.load(std::memory_order_acquire);
-    if (status == kPending) {
+    if (status == STATUS_PENDING) {
         if (!wait) {
             SetError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
-        while ((status = state.load(std::memory_order_acquire)) == kPending) {
+        while ((status = state.load(std::memory_order_acquire)) == STATUS_PENDING) {
             HANDLE event = ov->hEvent;
             if (event == nullptr || WaitHandles(1, &event, false, INFINITE) != WAIT_OBJECT_0 ||
-                state.load(std::memory_order_acquire) == kPending) {
+                state.load(std::memory_order_acquire) == STATUS_PENDING) {
                 // No usable event, or one set by someone else: look again shortly.
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }

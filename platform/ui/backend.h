@@ -3,7 +3,7 @@
 // data exchange, the dialog's default OK/Cancel, control lookup and the application
 // object; a back end (qt/ on Linux, win32/ on Windows) provides the rest:
 //
-//  - the UI thread: ui::IsUiThread, ui::RunOnUiThread (ui_thread.h);
+//  - the UI thread: tarvic::ui::IsUiThread, tarvic::ui::RunOnUiThread (ui_thread.h);
 //  - windows and controls: CWnd::SetWindowText, GetWindowText, EnableWindow,
 //    IsWindowEnabled, IsWindowVisible, SetIcon, IsIconic, GetClientRect, DefWindowProc;
 //    every member of CComboBox and CListBox;
@@ -11,7 +11,8 @@
 //    PumpMessagesUntil, CWinApp::Run;
 //  - painting: CDC::DrawIcon, CPaintDC's constructor and destructor;
 //  - resources: CWinApp::LoadIcon, and the CMake function tarvic_ui_add_resources() that
-//    gives a program its resource script;
+//    gives a program its resource script (and the variable TARVIC_UI_TEST_ENVIRONMENT, what
+//    a test that shows windows needs in its environment);
 //  - message boxes: MessageBoxExA, CancelMessageBoxes; GetSystemMetrics where the system
 //    has none;
 //  - the targets tarvic_ui (the framework), tarvic_ui_main (main(), which starts the
@@ -23,7 +24,7 @@
 
 #include "platform/ui/framework.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 // Friend of the framework classes.
 struct UiBackend {
@@ -42,4 +43,4 @@ struct UiBackend {
     static BOOL InitDialog(CDialog* d) { return d->OnInitDialog(); }
 };
 
-}  // namespace ui
+}  // namespace tarvic::ui

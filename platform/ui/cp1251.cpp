@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace ui {
+namespace tarvic::ui {
 namespace {
 
 // 0x80..0xBF; 0xC0..0xFF are U+0410..U+044F in order (А..я).
@@ -110,4 +110,4 @@ std::string Utf8ToCp1251(std::string_view text) {
     return out;
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

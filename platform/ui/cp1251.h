@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace ui {
+namespace tarvic::ui {
 
 // Bytes with no character in the code page (only 0x98) become U+FFFD.
 std::string Cp1251ToUtf8(std::string_view text);
@@ -13,4 +13,4 @@ std::string Cp1251ToUtf8(std::string_view text);
 // Characters with no Windows-1251 byte, and malformed UTF-8, become '?'.
 std::string Utf8ToCp1251(std::string_view text);
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -12,7 +12,7 @@ std::atomic<CWinApp*> g_app{nullptr};
 
 }  // namespace
 
-void ui::UiBackend::Command(CDialog* d, int id) {
+void tarvic::ui::UiBackend::Command(CDialog* d, int id) {
     if (id == IDOK) {
         d->OnOK();
     } else if (id == IDCANCEL) {
@@ -26,7 +26,7 @@ CWnd::CWnd() = default;
 CWnd::~CWnd() = default;
 
 CWnd* CWnd::GetDlgItem(int id) const {
-    return ui::OnUiThread([&]() -> CWnd* {
+    return tarvic::ui::OnUiThread([&]() -> CWnd* {
         for (const auto& c : m_controls) {
             if (c->m_nID == id) {
                 return c.get();
@@ -49,11 +49,12 @@ int CWnd::GetDlgItemText(int id, CString& out) const {
 }
 
 HICON CWnd::GetIcon(BOOL big) const {
-    return ui::OnUiThread([&] { return big ? m_hIconBig : m_hIconSmall; });
+    return tarvic::ui::OnUiThread([&] { return big ? m_hIconBig : m_hIconSmall; });
 }
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    return ui::OnUiThreadOr([&] { return WindowProc(message, wParam, lParam); }, LRESULT{0});
+    return tarvic::ui::OnUiThreadOr([&] { return WindowProc(message, wParam, lParam); },
+                                    LRESULT{0});
 }
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -2,6 +2,7 @@
 // modal dialogs built from resource templates, controls looked up by identifier, message
 // boxes. Control calls may come from any thread; they are carried out on the UI thread
 // and finished before they return, and the UI thread never waits for the caller.
+// framework.cpp is the toolkit-neutral part; backend.h lists what a back end provides.
 #pragma once
 
 #include <cstdint>
@@ -33,10 +34,10 @@ int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WOR
 int WINAPI GetSystemMetrics(int index);
 #else
 // Message boxes go through the framework, so that CancelMessageBoxes can end them.
-namespace ui {
+namespace tarvic::ui {
 int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WORD language);
 }
-#define MessageBoxExA ::ui::ShowMessageBox
+#define MessageBoxExA ::tarvic::ui::ShowMessageBox
 #endif
 
 #ifndef IDOK
@@ -92,7 +93,7 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
 using CString = std::string;
 
 class CWnd;
-namespace ui {
+namespace tarvic::ui {
 struct UiBackend;
 }
 
@@ -158,7 +159,7 @@ class CWnd {
     virtual const MessageMap& GetMessageMap() const;
 
   private:
-    friend struct ui::UiBackend;
+    friend struct tarvic::ui::UiBackend;
 
     HWND m_hWnd = nullptr;  // touched on the UI thread only
     int m_nID = 0;
@@ -214,7 +215,7 @@ class CDialog : public CWnd {
     void OnPaint();  // the default painting
 
   private:
-    friend struct ui::UiBackend;
+    friend struct tarvic::ui::UiBackend;
     struct ModalState;
 
     UINT m_nIDTemplate;
@@ -265,12 +266,12 @@ class CWinApp {
     std::string m_strAppName;
 
   protected:
-    // The look of controls is the toolkit's own; kept for the start-up sequence.
+    // Does nothing: controls always have the toolkit's own three-dimensional look.
     BOOL Enable3dControlsStatic() { return TRUE; }
 };
 
 CWinApp* AfxGetApp();
-// Dialogs host no embedded components; kept for the start-up sequence.
+// Does nothing: dialogs host no embedded components, so there is no container to enable.
 inline void AfxEnableControlContainer() {}
 
 // On the UI thread: serves events (other threads' control calls and message boxes

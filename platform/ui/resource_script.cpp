@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
-namespace ui::rc {
+namespace tarvic::ui::rc {
 namespace {
 
 struct Token {
@@ -644,4 +644,4 @@ bool ReadScript(std::string_view text, const Symbols& symbols, Script& out, std:
     return true;
 }
 
-}  // namespace ui::rc
+}  // namespace tarvic::ui::rc

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace ui::rc {
+namespace tarvic::ui::rc {
 
 // Window and control style bits, with their values in the resource compiler's headers.
 namespace style {
@@ -19,7 +19,6 @@ constexpr uint32_t kVisible = 0x10000000u;
 constexpr uint32_t kDisabled = 0x08000000u;
 constexpr uint32_t kCaption = 0x00C00000u;
 constexpr uint32_t kBorder = 0x00800000u;
-constexpr uint32_t kVScroll = 0x00200000u;
 constexpr uint32_t kSysMenu = 0x00080000u;
 constexpr uint32_t kGroup = 0x00020000u;
 constexpr uint32_t kTabStop = 0x00010000u;
@@ -69,4 +68,4 @@ void ReadHeader(std::string_view text, Symbols& symbols);
 // False, with a message naming the line, when the script holds something it cannot read.
 bool ReadScript(std::string_view text, const Symbols& symbols, Script& out, std::string* error);
 
-}  // namespace ui::rc
+}  // namespace tarvic::ui::rc

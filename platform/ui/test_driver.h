@@ -4,13 +4,13 @@
 // UI thread (see RunUi).
 //
 //   CTarvicDlg dlg;
-//   const INT_PTR result = uitest::RunModal(dlg, [&] {
-//       uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 5);
-//       uitest::Click(dlg, IDOK);
-//       auto box = uitest::WaitForMessageBox();
+//   const INT_PTR result = tarvic::uitest::RunModal(dlg, [&] {
+//       tarvic::uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 5);
+//       tarvic::uitest::Click(dlg, IDOK);
+//       auto box = tarvic::uitest::WaitForMessageBox();
 //       ASSERT_TRUE(box);
-//       uitest::ClickMessageBoxOk();
-//       uitest::PressKey(dlg, uitest::Key::Escape);
+//       tarvic::uitest::ClickMessageBoxOk();
+//       tarvic::uitest::PressKey(dlg, tarvic::uitest::Key::Escape);
 //   });
 #pragma once
 
@@ -22,7 +22,7 @@
 
 #include "platform/ui/framework.h"
 
-namespace uitest {
+namespace tarvic::uitest {
 
 constexpr INT_PTR kTimedOut = -2;
 
@@ -131,4 +131,4 @@ bool ClickMessageBoxOk();
 // its own loop. Returns what it showed, or nothing if no box came within timeoutMs.
 std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutMs = 5000);
 
-}  // namespace uitest
+}  // namespace tarvic::uitest

@@ -6,7 +6,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace ui {
+namespace tarvic::ui {
 
 bool IsUiThread();
 
@@ -34,4 +34,4 @@ auto OnUiThread(F&& fn) {
     }
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

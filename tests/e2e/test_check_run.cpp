@@ -1,12 +1,10 @@
 // Whole check runs: the real dialog driven as a person would (offscreen), against the bench
 // simulator on pseudo-terminals, with real web servers on the loopback.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,11 +13,17 @@
 #include "platform/posix/seam.h"
 #include "platform/ui/test_driver.h"
 #include "sim/sim.h"
-#include "tests/e2e/WebServer.h"
+#include "tests/support/posix/web_server.h"
+#include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 using namespace std::chrono_literals;
+using tarvic::test::SetEnv;
+using tarvic::test::TempDir;
+using tarvic::test::UnusedLoopbackPort;
+using tarvic::test::WebServer;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kModemCom = 1;
@@ -56,16 +60,13 @@ bool AllInputsEnabled(CWnd& dlg) {
 class CheckRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/tarvic-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        m_home = tmpl;
-        setenv("XDG_CONFIG_HOME", m_home.c_str(), 1);
-        m_bench = std::make_unique<sim::Bench>(m_home);
+        m_home = std::make_unique<TempDir>("tarvic-e2e");
+        SetEnv("XDG_CONFIG_HOME", m_home->Path());
+        m_bench = std::make_unique<sim::Bench>(m_home->Path());
     }
     void TearDown() override {
         m_bench.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(m_home, ec);
+        m_home.reset();
     }
 
     // A modem whose data connections go to the given web server, and the RS-485 device.
@@ -74,7 +75,7 @@ class CheckRun : public ::testing::Test {
         m_bench->AddRs485(k485Com, rs485);
         m_bench->Start();
     }
-    static sim::ModemOptions Via(const CTestWebServer& web) {
+    static sim::ModemOptions Via(const WebServer& web) {
         sim::ModemOptions o;
         o.web = sim::Web::Address;
         o.webAddress = web.Address();
@@ -101,7 +102,7 @@ class CheckRun : public ::testing::Test {
         EXPECT_TRUE(box->modal);
     }
 
-    std::string m_home;
+    std::unique_ptr<TempDir> m_home;
     std::unique_ptr<sim::Bench> m_bench;
 };
 
@@ -111,10 +112,10 @@ class CheckRun : public ::testing::Test {
 // --- GPRS check ---------------------------------------------------------------------------
 
 class GprsAgainstWebServer : public CheckRun,
-                             public ::testing::WithParamInterface<CTestWebServer::Kind> {};
+                             public ::testing::WithParamInterface<WebServer::Kind> {};
 
 TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
-    CTestWebServer web(GetParam());
+    WebServer web(GetParam());
     ASSERT_TRUE(web.Running()) << web.Error();
     StartBench(Via(web));
     CTarvicDlg dlg;
@@ -134,7 +135,7 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     EXPECT_EQ(CountEntries(log, "get 10"), 1);
     EXPECT_EQ(CountEntries(log, "GET http://example.com/ HTTP/1.0\r\n\r\n"), 1);
     const std::string status =
-        GetParam() == CTestWebServer::Kind::Nginx ? "HTTP/1.1 200 OK" : "HTTP/1.0 200 OK";
+        GetParam() == WebServer::Kind::Nginx ? "HTTP/1.1 200 OK" : "HTTP/1.0 200 OK";
     EXPECT_EQ(CountEntries(log, status), 1);
     EXPECT_EQ(m_bench->ModemCommands(),
               (std::vector<std::string>{"AT", "ATZ", "ATE0", "AT+CGDCONT=1,\"IP\",\"internet\"",
@@ -146,15 +147,13 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, GprsAgainstWebServer,
-                         ::testing::Values(CTestWebServer::Kind::Nginx,
-                                           CTestWebServer::Kind::Lighttpd),
+                         ::testing::Values(WebServer::Kind::Nginx, WebServer::Kind::Lighttpd),
                          [](const auto& info) {
-                             return info.param == CTestWebServer::Kind::Nginx ? "nginx"
-                                                                              : "lighttpd";
+                             return info.param == WebServer::Kind::Nginx ? "nginx" : "lighttpd";
                          });
 
 TEST_F(CheckRun, BadHostIsRefusedAndARedirectPasses) {
-    CTestWebServer web(CTestWebServer::Kind::Nginx, true);
+    WebServer web(WebServer::Kind::Nginx, true);
     ASSERT_TRUE(web.Running()) << web.Error();
     StartBench(Via(web));
     CTarvicDlg dlg;
@@ -227,7 +226,7 @@ TEST_F(CheckRun, ErrorOnActivationIsRetriedAfterTenSeconds) {
 }
 
 TEST_F(CheckRun, RefusedConnectionRedialsUntilTheServerAnswers) {
-    CTestWebServer web(CTestWebServer::Kind::Nginx);
+    WebServer web(WebServer::Kind::Nginx);
     ASSERT_TRUE(web.Running()) << web.Error();
     sim::ModemOptions refused;
     refused.web = sim::Web::Address;
@@ -326,22 +325,12 @@ TEST_P(CloseDuringRun, EndsPromptlyAndReleasesThePort) {
     EXPECT_TRUE(m_bench->Rs485Received().empty());
 }
 
-sim::ModemOptions Silent() {
-    sim::ModemOptions o;
-    o.silent = true;
-    return o;
-}
-sim::ModemOptions ErrorPause() {
-    sim::ModemOptions o;
-    o.errors = {{"AT", 100}};
-    return o;
-}
-
-INSTANTIATE_TEST_SUITE_P(Waits, CloseDuringRun,
-                         ::testing::Values(CloseCase{"WhileReading", Silent(), false},
-                                           CloseCase{"DuringTheErrorPause", ErrorPause(), false},
-                                           CloseCase{"WhileTheOutcomeBoxIsUp", {}, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Waits, CloseDuringRun,
+    ::testing::Values(CloseCase{"WhileReading", {.silent = true}, false},
+                      CloseCase{"DuringTheErrorPause", {.errors = {{"AT", 100}}}, false},
+                      CloseCase{"WhileTheOutcomeBoxIsUp", {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 std::atomic<int> g_threadsCreated{0};
 HANDLE FailSecondThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc,
@@ -411,40 +400,15 @@ TEST_P(Rs485Device, FailsWithTheCountInTheLog) {
     }
 }
 
-sim::Rs485Options Device(sim::Rs485Reply reply) {
-    sim::Rs485Options o;
-    o.reply = reply;
-    return o;
-}
-sim::Rs485Options Split() {
-    sim::Rs485Options o;
-    o.splitPause = std::chrono::milliseconds(100);
-    return o;
-}
-sim::Rs485Options Stray() {
-    sim::Rs485Options o;
-    o.strayBytes = 3;
-    return o;
-}
-sim::Rs485Options Extra() {
-    sim::Rs485Options o;
-    o.extraByte = true;
-    return o;
-}
-sim::Rs485Options Echo() {
-    sim::Rs485Options o;
-    o.echo = true;
-    return o;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Devices, Rs485Device,
-    ::testing::Values(Rs485Case{"NothingConnected", Device(sim::Rs485Reply::Silent), nullptr},
-                      Rs485Case{"PlainLoopback", Device(sim::Rs485Reply::Loopback), "get 10"},
-                      Rs485Case{"SplitByAPause", Split(), "get 5"},
-                      Rs485Case{"StrayBurstAheadOfTheReply", Stray(), "get 13"},
-                      Rs485Case{"ExtraByte", Extra(), "get 11"},
-                      Rs485Case{"EchoAndReplyInOneBurst", Echo(), "get 20"}),
+    ::testing::Values(Rs485Case{"NothingConnected", {.reply = sim::Rs485Reply::Silent}, nullptr},
+                      Rs485Case{"PlainLoopback", {.reply = sim::Rs485Reply::Loopback}, "get 10"},
+                      Rs485Case{
+                          "SplitByAPause", {.splitPause = std::chrono::milliseconds(100)}, "get 5"},
+                      Rs485Case{"StrayBurstAheadOfTheReply", {.strayBytes = 3}, "get 13"},
+                      Rs485Case{"ExtraByte", {.extraByte = true}, "get 11"},
+                      Rs485Case{"EchoAndReplyInOneBurst", {.echo = true}, "get 20"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
@@ -481,3 +445,4 @@ TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
 }
 
 }  // namespace
+}  // namespace tarvic

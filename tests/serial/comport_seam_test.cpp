@@ -11,6 +11,7 @@
 
 #include "platform/posix/seam.h"
 #include "serial/ComPort.h"
+#include "serial/ReaderTimes.h"
 #include "tests/serial/support.h"
 
 namespace tarvic::test {
@@ -202,7 +203,7 @@ const posix::Ops& FaultOps() {
         };
         o.WaitForMultipleObjects = [](DWORD c, const HANDLE* hs, BOOL all, DWORD ms) -> DWORD {
             const bool onReader = std::this_thread::get_id() != g_caller.load();
-            if (onReader && ms == 10000 && g_faults.readPassMs.load() != 0) {
+            if (onReader && ms == reader::kReadPassMs && g_faults.readPassMs.load() != 0) {
                 ms = g_faults.readPassMs.load();
             } else if ((g_faults.waitMs.load() == 0 || g_faults.waitMs.load() == ms) &&
                        g_faults.waitMultiple.Hit()) {
@@ -231,7 +232,8 @@ const posix::Ops& FaultOps() {
         };
         o.Sleep = [](DWORD ms) {
             const bool onReader = std::this_thread::get_id() != g_caller.load();
-            RealOps().Sleep(onReader && ms == 5 && g_faults.slowPause.load() ? 300 : ms);
+            RealOps().Sleep(
+                onReader && ms == reader::kDeliveryPauseMs && g_faults.slowPause.load() ? 300 : ms);
         };
         return o;
     }();
@@ -441,7 +443,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "GetOverlappedResult error! Unknown error!"},
         ReaderCase{"ReadWait",
                    [] {
-                       g_faults.waitMs = 10000;
+                       g_faults.waitMs = reader::kReadPassMs;
                        g_faults.waitMultiple.Arm(Who::kReader, 1);
                    },
                    "FileRead command error! Unknown error!"},
@@ -544,12 +546,12 @@ INSTANTIATE_TEST_SUITE_P(
 struct WriteCase {
     const char* name;
     void (*arm)();
-    bool abortFirst;
-    DWORD timeoutMs;
-    bool result;
-    const char* text;  // nullptr: no report
-    int sends;
-    bool reachesLine;
+    bool abortFirst = false;
+    DWORD timeoutMs = 1000;
+    bool result = false;
+    const char* text = nullptr;  // nullptr: no report
+    int sends = 0;
+    bool reachesLine = false;
 };
 
 void PrintTo(const WriteCase& c, std::ostream* os) {
@@ -581,35 +583,55 @@ TEST_P(WriteOutcome, AnswersAndReportsAsItShould) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, WriteOutcome,
-    ::testing::Values(WriteCase{"AtOnce", [] {}, false, 1000, true, nullptr, 1, true},
-                      WriteCase{"Pending", [] { g_faults.writeLate.Arm(Who::kCaller, 1); }, false,
-                                1000, true, nullptr, 1, true},
-                      WriteCase{"ResetBefore", [] { g_faults.resetEvent.Arm(Who::kCaller, 1); },
-                                false, 1000, false, "Reset event error!", 0, false},
-                      WriteCase{"NoEvent", [] { g_faults.createEvent.Arm(Who::kCaller, 1); }, false,
-                                1000, false, "Reset event error!", 0, false},
-                      WriteCase{"ResetAfter", [] { g_faults.resetEvent.Arm(Who::kCaller, 1, 1); },
-                                false, 1000, false, "Reset event error!", 1, true},
-                      WriteCase{"CannotStart", [] { g_faults.writeFails.Arm(Who::kCaller, 1); },
-                                false, 1000, false, "FileWrite command error!", 1, false},
-                      WriteCase{"TimeOut", [] { g_faults.writePends.Arm(Who::kCaller, 1); }, false,
-                                80, false, "FileWrite command error! TimeOut elapsed!", 1, false},
-                      WriteCase{"Abort", [] { g_faults.writePends.Arm(Who::kCaller, 1); }, true,
-                                1000, false, "Write abort!", 1, false},
-                      WriteCase{"Result",
-                                [] {
-                                    g_faults.writeLate.Arm(Who::kCaller, 1);
-                                    g_faults.getOverlapped.Arm(Who::kCaller, 1);
-                                },
-                                false, 1000, false, "GetOverlappedResult error! Unknown error!", 1,
-                                true},
-                      WriteCase{"Wait",
-                                [] {
-                                    g_faults.writePends.Arm(Who::kCaller, 1);
-                                    g_faults.waitMultiple.Arm(Who::kCaller, 1);
-                                },
-                                false, 1000, false, "FileWrite command error! Unknown error!", 1,
-                                false}),
+    ::testing::Values(
+        WriteCase{.name = "AtOnce", .arm = [] {}, .result = true, .sends = 1, .reachesLine = true},
+        WriteCase{.name = "Pending",
+                  .arm = [] { g_faults.writeLate.Arm(Who::kCaller, 1); },
+                  .result = true,
+                  .sends = 1,
+                  .reachesLine = true},
+        WriteCase{.name = "ResetBefore",
+                  .arm = [] { g_faults.resetEvent.Arm(Who::kCaller, 1); },
+                  .text = "Reset event error!"},
+        WriteCase{.name = "NoEvent",
+                  .arm = [] { g_faults.createEvent.Arm(Who::kCaller, 1); },
+                  .text = "Reset event error!"},
+        WriteCase{.name = "ResetAfter",
+                  .arm = [] { g_faults.resetEvent.Arm(Who::kCaller, 1, 1); },
+                  .text = "Reset event error!",
+                  .sends = 1,
+                  .reachesLine = true},
+        WriteCase{.name = "CannotStart",
+                  .arm = [] { g_faults.writeFails.Arm(Who::kCaller, 1); },
+                  .text = "FileWrite command error!",
+                  .sends = 1},
+        WriteCase{.name = "TimeOut",
+                  .arm = [] { g_faults.writePends.Arm(Who::kCaller, 1); },
+                  .timeoutMs = 80,
+                  .text = "FileWrite command error! TimeOut elapsed!",
+                  .sends = 1},
+        WriteCase{.name = "Abort",
+                  .arm = [] { g_faults.writePends.Arm(Who::kCaller, 1); },
+                  .abortFirst = true,
+                  .text = "Write abort!",
+                  .sends = 1},
+        WriteCase{.name = "Result",
+                  .arm =
+                      [] {
+                          g_faults.writeLate.Arm(Who::kCaller, 1);
+                          g_faults.getOverlapped.Arm(Who::kCaller, 1);
+                      },
+                  .text = "GetOverlappedResult error! Unknown error!",
+                  .sends = 1,
+                  .reachesLine = true},
+        WriteCase{.name = "Wait",
+                  .arm =
+                      [] {
+                          g_faults.writePends.Arm(Who::kCaller, 1);
+                          g_faults.waitMultiple.Arm(Who::kCaller, 1);
+                      },
+                  .text = "FileWrite command error! Unknown error!",
+                  .sends = 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Seam, AWaitForLineEventsThatFailsOutrightAbortsOnceAndDoesNotSpin) {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/posix/port.h"
+#include "platform/posix/port_name.h"
 #include "platform/posix/seam.h"
 #include "platform/winapi.h"
 #include "tests/serial/support.h"

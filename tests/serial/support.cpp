@@ -2,10 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +13,9 @@
 #include <system_error>
 #include <thread>
 
-extern char** environ;
+#include "sim/pseudo_terminal.h"
+#include "tests/support/posix/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace tarvic::test {
 
@@ -29,21 +28,11 @@ namespace {
 }
 
 struct PrivateConfig {
-    std::string root;
-    std::string ports;
+    TempDir root{"tarvic-serial"};
+    std::string ports = root.Path() + "/tarvic/ports";
     PrivateConfig() {
-        std::string pattern = (fs::temp_directory_path() / "tarvic-serial-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            Fail("mkdtemp");
-        }
-        root = pattern;
-        ports = root + "/tarvic/ports";
         fs::create_directories(ports);
-        setenv("XDG_CONFIG_HOME", root.c_str(), 1);
-    }
-    ~PrivateConfig() {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
+        SetEnv("XDG_CONFIG_HOME", root.Path());
     }
 };
 
@@ -55,23 +44,10 @@ const std::string& PortDirectory() {
 }
 
 Pty::Pty(int number) : m_number(number) {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        Fail("posix_openpt");
-    }
-    char name[128];
-    if (ptsname_r(m_master, name, sizeof name) != 0) {
-        Fail("ptsname_r");
-    }
-    m_slavePath = name;
-    m_slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_slave < 0) {
-        Fail("open slave");
-    }
-    termios t;
-    tcgetattr(m_slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(m_slave, TCSANOW, &t);
+    sim::PseudoTerminal pt = sim::OpenPseudoTerminal(false);
+    m_master = pt.master;
+    m_slave = pt.slave;
+    m_slavePath = pt.slavePath;
     m_link = PortDirectory() + "/com" + std::to_string(number);
     std::error_code ignored;
     fs::remove(m_link, ignored);
@@ -141,15 +117,7 @@ void Pty::SetSlaveTermios(const termios& t) {
 }
 
 int RunProbe(int n) {
-    std::string arg = std::to_string(n);
-    char* argv[] = {const_cast<char*>(TARVIC_OPEN_PROBE), arg.data(), nullptr};
-    pid_t pid;
-    if (posix_spawn(&pid, TARVIC_OPEN_PROBE, nullptr, nullptr, argv, environ) != 0) {
-        return -1;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ChildProcess({TARVIC_OPEN_PROBE, std::to_string(n)}).Wait();
 }
 
 double CpuSeconds() {

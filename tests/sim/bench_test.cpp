@@ -2,21 +2,20 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "sim/sim.h"
 #include "sim_test_util.h"
+#include "tests/support/posix/child_process.h"
 
-extern char** environ;
-
+namespace tarvic {
 namespace {
 
 namespace fs = std::filesystem;
@@ -192,29 +191,12 @@ TEST(BenchTest, LogReportsBytesBothWays) {
 
 // --- the program ---
 
-struct Child {
-    pid_t pid = -1;
-    FILE* out = nullptr;
-};
-
-Child Spawn(std::vector<std::string> args) {
-    int pipeFd[2];
-    EXPECT_EQ(::pipe2(pipeFd, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, pipeFd[1], 1);
+// The simulator program, its standard output readable line by line.
+std::unique_ptr<tarvic::test::ChildProcess> Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), TARVIC_SIM_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    Child r;
-    EXPECT_EQ(posix_spawn(&r.pid, TARVIC_SIM_PATH, &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(pipeFd[1]);
-    r.out = ::fdopen(pipeFd[0], "r");
-    return r;
+    auto child = std::make_unique<tarvic::test::ChildProcess>(std::move(args), true);
+    EXPECT_TRUE(child->Started());
+    return child;
 }
 
 std::string Line(FILE* f) {
@@ -229,20 +211,15 @@ std::string Line(FILE* f) {
     return s;
 }
 
-int Wait(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TEST(ProgramTest, HelpDescribesTheFlags) {
-    Child r = Spawn({"--help"});
+    auto r = Spawn({"--help"});
     std::string all;
-    for (std::string l = Line(r.out); !l.empty() || !std::feof(r.out); l = Line(r.out)) {
+    for (std::string l = Line(r->Output()); !l.empty() || !std::feof(r->Output());
+         l = Line(r->Output())) {
         all += l + "\n";
     }
-    std::fclose(r.out);
-    EXPECT_EQ(Wait(r.pid), 0);
+    r->CloseOutput();
+    EXPECT_EQ(r->Wait(), 0);
     for (const char* flag : {"--config-home",
                              "--modem",
                              "--rs485",
@@ -276,20 +253,20 @@ TEST(ProgramTest, BadFlagsAreRefused) {
                                           {"--error", "AT"},
                                           {"--modem", "4"},
                                           {"--trickle", "3"}}) {
-        Child r = Spawn(args);
-        EXPECT_EQ(Line(r.out), "");
-        std::fclose(r.out);
-        EXPECT_EQ(Wait(r.pid), 2) << args[0];
+        auto r = Spawn(args);
+        EXPECT_EQ(Line(r->Output()), "");
+        r->CloseOutput();
+        EXPECT_EQ(r->Wait(), 2) << args[0];
     }
 }
 
 TEST(ProgramTest, PublishesServesAndCleansUpOnSigterm) {
     simtest::TempDir home;
-    Child r = Spawn({"--config-home", home.Path(), "--modem", "2", "--rs485", "5",
-                     "--rs485-loopback", "--context-active"});
-    EXPECT_EQ(Line(r.out), "XDG_CONFIG_HOME=" + home.Path());
-    std::string com2 = Line(r.out);
-    std::string com5 = Line(r.out);
+    auto r = Spawn({"--config-home", home.Path(), "--modem", "2", "--rs485", "5",
+                    "--rs485-loopback", "--context-active"});
+    EXPECT_EQ(Line(r->Output()), "XDG_CONFIG_HOME=" + home.Path());
+    std::string com2 = Line(r->Output());
+    std::string com5 = Line(r->Output());
     EXPECT_EQ(com2.rfind("COM2: GPRS modem, " + home.Path() + "/tarvic/ports/com2 -> ", 0), 0u)
         << com2;
     EXPECT_EQ(com5.rfind("COM5: RS-485 device, " + home.Path() + "/tarvic/ports/com5 -> ", 0), 0u)
@@ -303,25 +280,26 @@ TEST(ProgramTest, PublishesServesAndCleansUpOnSigterm) {
         rs485.Write(std::string("\x01\x02\x03", 3));
         EXPECT_EQ(Hex(rs485.ReadCount(3)), Hex("\x01\x02\x03"));
     }
-    ::kill(r.pid, SIGTERM);
-    EXPECT_EQ(Wait(r.pid), 0);
-    std::fclose(r.out);
+    r->Signal(SIGTERM);
+    EXPECT_EQ(r->Wait(), 0);
+    r->CloseOutput();
     EXPECT_FALSE(fs::exists(fs::symlink_status(home.Path() + "/tarvic/ports/com2")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(home.Path() + "/tarvic/ports/com5")));
     EXPECT_TRUE(fs::is_directory(home.Path()));  // a given folder is left in place
 }
 
 TEST(ProgramTest, PrivateFolderIsRemovedAfterSigint) {
-    Child r = Spawn({});
-    std::string first = Line(r.out);
+    auto r = Spawn({});
+    std::string first = Line(r->Output());
     ASSERT_EQ(first.rfind("XDG_CONFIG_HOME=", 0), 0u) << first;
     std::string dir = first.substr(16);
     EXPECT_TRUE(fs::is_symlink(dir + "/tarvic/ports/com1"));
     EXPECT_TRUE(fs::is_symlink(dir + "/tarvic/ports/com4"));
-    ::kill(r.pid, SIGINT);
-    EXPECT_EQ(Wait(r.pid), 0);
-    std::fclose(r.out);
+    r->Signal(SIGINT);
+    EXPECT_EQ(r->Wait(), 0);
+    r->CloseOutput();
     EXPECT_FALSE(fs::exists(dir));
 }
 
 }  // namespace
+}  // namespace tarvic

@@ -1,18 +1,14 @@
 // The simulated GPRS modem, driven through its published port as the tool drives it.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <fstream>
 #include <memory>
 
 #include "sim/sim.h"
 #include "sim_test_util.h"
+#include "tests/support/posix/web_server.h"
 
-extern char** environ;
-
+namespace tarvic {
 namespace {
 
 using simtest::Hex;
@@ -29,24 +25,24 @@ const std::string kRequest = "GET http://example.com/ HTTP/1.0\r\n\r\n";
 class ModemTest : public testing::Test {
   protected:
     void StartModem(sim::ModemOptions options) {
-        bench_ = std::make_unique<sim::Bench>(home_.Path());
-        bench_->AddModem(1, std::move(options));
-        bench_->Start();
-        port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
+        m_bench = std::make_unique<sim::Bench>(m_home.Path());
+        m_bench->AddModem(1, std::move(options));
+        m_bench->Start();
+        m_port = std::make_unique<TestPort>(m_bench->LinkPath(1));
     }
     // Sends a command and returns exactly as many bytes as `expected` has (or fewer, late).
     std::string Say(const std::string& command, const std::string& expected) {
-        port_->Write(command);
-        return port_->ReadCount(expected.size());
+        m_port->Write(command);
+        return m_port->ReadCount(expected.size());
     }
     void ExpectSay(const std::string& command, const std::string& expected) {
         EXPECT_EQ(Hex(Say(command, expected)), Hex(expected)) << "after " << Hex(command);
     }
     void EchoOff() { ExpectSay("ATE0\r\n", "ATE0\r" + kOk); }
 
-    simtest::TempDir home_;
-    std::unique_ptr<sim::Bench> bench_;
-    std::unique_ptr<TestPort> port_;
+    simtest::TempDir m_home;
+    std::unique_ptr<sim::Bench> m_bench;
+    std::unique_ptr<TestPort> m_port;
 };
 
 struct Step {
@@ -191,7 +187,7 @@ TEST_P(ModemExchange, AnswersExactly) {
         ExpectSay(step.send, step.expect);
     }
     // Nothing more, late or extra.
-    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
+    EXPECT_EQ(Hex(m_port->ReadQuiet(milliseconds(150))), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ModemExchange, testing::ValuesIn(ExchangeCases()),
@@ -202,9 +198,9 @@ TEST_F(ModemTest, RecordsWhatTheToolSent) {
     ExpectSay("AT\r\n", "AT\r" + kOk);
     ExpectSay(" at+cgdcont=1,\"IP\",\"internet\" \r\n",
               " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
-    EXPECT_EQ(bench_->ModemReceived(), "AT\r\n at+cgdcont=1,\"IP\",\"internet\" \r\n");
-    EXPECT_EQ(bench_->ModemSent(), "AT\r" + kOk + " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
-    EXPECT_EQ(bench_->ModemCommands(),
+    EXPECT_EQ(m_bench->ModemReceived(), "AT\r\n at+cgdcont=1,\"IP\",\"internet\" \r\n");
+    EXPECT_EQ(m_bench->ModemSent(), "AT\r" + kOk + " at+cgdcont=1,\"IP\",\"internet\" \r" + kOk);
+    EXPECT_EQ(m_bench->ModemCommands(),
               (std::vector<std::string>{"AT", "at+cgdcont=1,\"IP\",\"internet\""}));
 }
 
@@ -228,11 +224,11 @@ TEST_F(ModemTest, TrickledRepliesComeInPiecesWithPauses) {
     o.tricklePiece = 4;
     o.tricklePause = milliseconds(60);
     StartModem(o);
-    port_->Write("ATE0\r\n");
-    EXPECT_EQ(Hex(port_->ReadUntil(kOk)), Hex("ATE0\r" + kOk));
+    m_port->Write("ATE0\r\n");
+    EXPECT_EQ(Hex(m_port->ReadUntil(kOk)), Hex("ATE0\r" + kOk));
     const std::string answer = "\r\n#SGACT: 1,0\r\n" + kOk;
-    port_->Write("AT#SGACT?\r\n");
-    auto chunks = port_->ReadChunks(milliseconds(300), milliseconds(3000));
+    m_port->Write("AT#SGACT?\r\n");
+    auto chunks = m_port->ReadChunks(milliseconds(300), milliseconds(3000));
     std::string all;
     for (const auto& c : chunks) {
         all += c.bytes;
@@ -249,13 +245,13 @@ TEST_F(ModemTest, ActivationAnswerWaitsForTheDelay) {
     o.activationDelay = milliseconds(400);
     StartModem(o);
     EchoOff();
-    port_->Write("AT#SGACT=1,1\r\n");
+    m_port->Write("AT#SGACT=1,1\r\n");
     auto start = simtest::Clock::now();
-    std::string got = port_->ReadUntil(kOk, milliseconds(3000));
+    std::string got = m_port->ReadUntil(kOk, milliseconds(3000));
     auto took = std::chrono::duration_cast<milliseconds>(simtest::Clock::now() - start);
     EXPECT_EQ(Hex(got), Hex("\r\n#SGACT: 10.64.37.12\r\n" + kOk));
     EXPECT_GE(took.count(), 380);
-    EXPECT_TRUE(bench_->ModemContextActive());
+    EXPECT_TRUE(m_bench->ModemContextActive());
 }
 
 TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
@@ -264,9 +260,9 @@ TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    EXPECT_TRUE(bench_->ModemInDataMode());
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier);
+    EXPECT_TRUE(m_bench->ModemInDataMode());
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier);
     ASSERT_GE(got.size(), kNoCarrier.size()) << Hex(got);
     EXPECT_EQ(got.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << Hex(got);
     EXPECT_EQ(got.substr(got.size() - kNoCarrier.size()), kNoCarrier);
@@ -280,9 +276,9 @@ TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
         << Hex(response);
     // Back in command mode.
     ExpectSay("AT\r\n", kOk);
-    ASSERT_EQ(bench_->ModemDials().size(), 1u);
-    EXPECT_EQ(bench_->ModemDials()[0].host, "example.com");
-    EXPECT_EQ(bench_->ModemDials()[0].port, 80);
+    ASSERT_EQ(m_bench->ModemDials().size(), 1u);
+    EXPECT_EQ(m_bench->ModemDials()[0].host, "example.com");
+    EXPECT_EQ(m_bench->ModemDials()[0].port, 80);
 }
 
 TEST_F(ModemTest, BuiltinStatusLineIsConfigurable) {
@@ -292,8 +288,8 @@ TEST_F(ModemTest, BuiltinStatusLineIsConfigurable) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,example.com\r\n", kConnect);
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier);
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier);
     EXPECT_EQ(got.rfind("HTTP/1.0 302 Found\r\n", 0), 0u) << Hex(got);
 }
 
@@ -324,8 +320,8 @@ TEST_F(ModemTest, DataModeThroughARealConnection) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier);
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier);
     EXPECT_EQ(Hex(got), Hex("HTTP/1.0 200 OK\r\nServer: test\r\n\r\nhello\r\n" + kNoCarrier));
     // The LF of the dial line stays with the dial; the server gets the request alone.
     EXPECT_EQ(Hex(web.Request()), Hex(kRequest));
@@ -347,11 +343,11 @@ TEST_F(ModemTest, DataModePassesBytesBothWaysUntilTheFarEndCloses) {
     EchoOff();
     ExpectSay("AT#SD=1,0,80,host\r\n", kConnect + "hello\n");
     // In data mode an AT command is just data: no echo, no OK.
-    port_->Write("AT\r\n");
-    port_->Write("bye");
-    std::string got = port_->ReadUntil(kNoCarrier);
+    m_port->Write("AT\r\n");
+    m_port->Write("bye");
+    std::string got = m_port->ReadUntil(kNoCarrier);
     EXPECT_EQ(Hex(got), Hex("got 7: AT\r\nbye" + kNoCarrier));
-    EXPECT_FALSE(bench_->ModemInDataMode());
+    EXPECT_FALSE(m_bench->ModemInDataMode());
 }
 
 TEST_F(ModemTest, RefusedConnectionIsNoCarrier) {
@@ -364,7 +360,7 @@ TEST_F(ModemTest, RefusedConnectionIsNoCarrier) {
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier);
     ExpectSay("AT\r\n", kOk);
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier);  // a redial is a new try
-    EXPECT_EQ(bench_->ModemDials().size(), 2u);
+    EXPECT_EQ(m_bench->ModemDials().size(), 2u);
 }
 
 TEST_F(ModemTest, DirectDialsTheNamedHostAndPort) {
@@ -379,8 +375,8 @@ TEST_F(ModemTest, DirectDialsTheNamedHostAndPort) {
     for (const std::string host : {"127.0.0.1", "localhost"}) {
         ExpectSay("AT#SD=1,0," + std::to_string(web.server.Port()) + ",\"" + host + "\"\r\n",
                   kConnect);
-        port_->Write(kRequest);
-        EXPECT_NE(port_->ReadUntil(kNoCarrier).find("HTTP/1.0 200 OK"), std::string::npos);
+        m_port->Write(kRequest);
+        EXPECT_NE(m_port->ReadUntil(kNoCarrier).find("HTTP/1.0 200 OK"), std::string::npos);
     }
     EXPECT_EQ(web.server.Connections(), 2);
 }
@@ -402,16 +398,17 @@ TEST_F(ModemTest, ClosingThePortHangsUpTheConnection) {
     StartModem(o);
     EchoOff();
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    ASSERT_TRUE(bench_->ModemInDataMode());
-    port_.reset();
-    EXPECT_TRUE(bench_->WaitUntil([&] { return !bench_->ModemInDataMode(); }, milliseconds(3000)));
-    EXPECT_TRUE(bench_->WaitUntil(
+    ASSERT_TRUE(m_bench->ModemInDataMode());
+    m_port.reset();
+    EXPECT_TRUE(
+        m_bench->WaitUntil([&] { return !m_bench->ModemInDataMode(); }, milliseconds(3000)));
+    EXPECT_TRUE(m_bench->WaitUntil(
         [&] {
             std::lock_guard<std::mutex> lock(mu);
             return farEndSawClose;
         },
         milliseconds(3000)));
-    port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
+    m_port = std::make_unique<TestPort>(m_bench->LinkPath(1));
     ExpectSay("AT\r\n", kOk);  // command mode, echo still off
 }
 
@@ -420,14 +417,14 @@ TEST_F(ModemTest, AnswerPendingAtCloseIsLost) {
     o.activationDelay = milliseconds(300);
     StartModem(o);
     EchoOff();
-    port_->Write("AT#SGACT=1,1\r\n");
-    ASSERT_TRUE(bench_->WaitModemReceived("AT#SGACT=1,1\r\n", milliseconds(3000)));
-    port_.reset();
+    m_port->Write("AT#SGACT=1,1\r\n");
+    ASSERT_TRUE(m_bench->WaitModemReceived("AT#SGACT=1,1\r\n", milliseconds(3000)));
+    m_port.reset();
     std::this_thread::sleep_for(milliseconds(500));
-    port_ = std::make_unique<TestPort>(bench_->LinkPath(1));
-    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
+    m_port = std::make_unique<TestPort>(m_bench->LinkPath(1));
+    EXPECT_EQ(Hex(m_port->ReadQuiet(milliseconds(150))), "");
     ExpectSay("AT\r\n", kOk);
-    EXPECT_TRUE(bench_->ModemContextActive());
+    EXPECT_TRUE(m_bench->ModemContextActive());
 }
 
 TEST_F(ModemTest, NewScenarioKeepsTheModemState) {
@@ -437,7 +434,7 @@ TEST_F(ModemTest, NewScenarioKeepsTheModemState) {
     ExpectSay("AT\r\n", "AT\r" + kError);
     EchoOff();
     ExpectSay("AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk);
-    bench_->SetModemOptions(1, o);                            // the ERROR count starts again
+    m_bench->SetModemOptions(1, o);                           // the ERROR count starts again
     ExpectSay("AT\r\n", kError);                              // echo stays off
     ExpectSay("AT#SGACT?\r\n", "\r\n#SGACT: 1,1\r\n" + kOk);  // context stays active
 }
@@ -456,81 +453,10 @@ TEST(ModemOptionsTest, BadWebAddressIsRefusedAtOnce) {
     EXPECT_TRUE(sim::CheckWebAddress("127.0.0.1:8080"));
 }
 
-// nginx on loopback, started for the test as a child process with its own prefix.
-class Nginx {
-  public:
-    explicit Nginx(const std::string& dir) : port_(simtest::UnusedPort()) {
-        std::filesystem::create_directories(dir + "/www");
-        std::filesystem::create_directories(dir + "/logs");
-        std::ofstream(dir + "/www/index.html") << "<html>tarvic test page</html>\n";
-        std::ofstream(dir + "/nginx.conf")
-            << "daemon off;\nmaster_process off;\nerror_log " << dir << "/logs/error.log;\npid "
-            << dir << "/nginx.pid;\n"
-            << "events { worker_connections 16; }\n"
-            << "http {\n access_log off;\n client_body_temp_path " << dir << "/tmp1;\n"
-            << " proxy_temp_path " << dir << "/tmp2;\n fastcgi_temp_path " << dir << "/tmp3;\n"
-            << " uwsgi_temp_path " << dir << "/tmp4;\n scgi_temp_path " << dir << "/tmp5;\n"
-            << " server { listen 127.0.0.1:" << port_ << "; root " << dir << "/www; }\n}\n";
-        std::string conf = dir + "/nginx.conf";
-        const char* exe = nullptr;
-        for (const char* p : {"/usr/sbin/nginx", "/usr/bin/nginx"}) {
-            if (::access(p, X_OK) == 0) {
-                exe = p;
-                break;
-            }
-        }
-        if (exe == nullptr) {
-            return;
-        }
-        std::vector<std::string> args = {exe, "-p", dir, "-c", conf, "-e", dir + "/logs/error.log"};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, exe, nullptr, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~Nginx() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    // True once it accepts connections (5 s at most).
-    bool Ready() const {
-        if (pid_ <= 0) {
-            return false;
-        }
-        auto end = simtest::Clock::now() + milliseconds(5000);
-        while (simtest::Clock::now() < end) {
-            int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port_));
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            int rc = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            ::close(s);
-            if (rc == 0) {
-                return true;
-            }
-            std::this_thread::sleep_for(milliseconds(20));
-        }
-        return false;
-    }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-
-  private:
-    int port_;
-    pid_t pid_ = -1;
-};
-
 TEST_F(ModemTest, DataModeThroughNginx) {
-    simtest::TempDir dir;
-    Nginx nginx(dir.Path());
-    if (!nginx.Ready()) {
-        GTEST_SKIP() << "nginx is not available";
+    tarvic::test::WebServer nginx(tarvic::test::WebServer::Kind::Nginx);
+    if (!nginx.Running()) {
+        GTEST_SKIP() << "nginx is not available: " << nginx.Error();
     }
     sim::ModemOptions o;
     o.web = sim::Web::Address;
@@ -539,8 +465,8 @@ TEST_F(ModemTest, DataModeThroughNginx) {
     EchoOff();
     ExpectSay("AT#SGACT=1,1\r\n", "\r\n#SGACT: 10.64.37.12\r\n" + kOk);
     ExpectSay("AT#SD=1,0,80,\"example.com\"\r\n", kConnect);
-    port_->Write(kRequest);
-    std::string got = port_->ReadUntil(kNoCarrier, milliseconds(5000));
+    m_port->Write(kRequest);
+    std::string got = m_port->ReadUntil(kNoCarrier, milliseconds(5000));
     EXPECT_EQ(got.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << Hex(got);
     EXPECT_NE(got.find("tarvic test page"), std::string::npos) << Hex(got);
     ASSERT_GE(got.size(), kNoCarrier.size());
@@ -549,3 +475,4 @@ TEST_F(ModemTest, DataModeThroughNginx) {
 }
 
 }  // namespace
+}  // namespace tarvic

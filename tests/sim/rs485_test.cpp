@@ -7,6 +7,7 @@
 #include "sim/sim.h"
 #include "sim_test_util.h"
 
+namespace tarvic {
 namespace {
 
 using simtest::Hex;
@@ -57,19 +58,19 @@ std::vector<Burst> Bursts(const std::vector<TestPort::Chunk>& chunks) {
 class Rs485Test : public testing::Test {
   protected:
     void StartDevice(sim::Rs485Options options) {
-        bench_ = std::make_unique<sim::Bench>(home_.Path());
-        bench_->AddRs485(4, std::move(options));
-        bench_->Start();
-        port_ = std::make_unique<TestPort>(bench_->LinkPath(4));
+        m_bench = std::make_unique<sim::Bench>(m_home.Path());
+        m_bench->AddRs485(4, std::move(options));
+        m_bench->Start();
+        m_port = std::make_unique<TestPort>(m_bench->LinkPath(4));
     }
     std::vector<Burst> Exchange(const std::string& frame) {
-        port_->Write(frame);
-        return Bursts(port_->ReadChunks(milliseconds(300), milliseconds(3000)));
+        m_port->Write(frame);
+        return Bursts(m_port->ReadChunks(milliseconds(300), milliseconds(3000)));
     }
 
-    simtest::TempDir home_;
-    std::unique_ptr<sim::Bench> bench_;
-    std::unique_ptr<TestPort> port_;
+    simtest::TempDir m_home;
+    std::unique_ptr<sim::Bench> m_bench;
+    std::unique_ptr<TestPort> m_port;
 };
 
 struct ReplyCase {
@@ -149,8 +150,8 @@ TEST_P(Rs485Reply, AnswersThePattern) {
             EXPECT_GE((got[i].at - got[i - 1].at).count(), c.minGap.count()) << "burst " << i;
         }
     }
-    EXPECT_EQ(bench_->Rs485Received(), std::vector<uint8_t>(kPattern.begin(), kPattern.end()));
-    EXPECT_EQ(bench_->Rs485Frames(), 1);
+    EXPECT_EQ(m_bench->Rs485Received(), std::vector<uint8_t>(kPattern.begin(), kPattern.end()));
+    EXPECT_EQ(m_bench->Rs485Frames(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Rs485Reply, testing::ValuesIn(ReplyCases()),
@@ -158,12 +159,12 @@ INSTANTIATE_TEST_SUITE_P(Table, Rs485Reply, testing::ValuesIn(ReplyCases()),
 
 TEST_F(Rs485Test, SilenceEndsAShortFrame) {
     StartDevice({});
-    port_->Write(Range(0, 3));
-    std::string first = port_->ReadCount(4);
+    m_port->Write(Range(0, 3));
+    std::string first = m_port->ReadCount(4);
     EXPECT_EQ(Hex(first), Hex(Range(0x80, 0x83)));
-    port_->Write(Range(4, 9));
-    EXPECT_EQ(Hex(port_->ReadCount(6)), Hex(Range(0x84, 0x89)));
-    EXPECT_EQ(bench_->Rs485Frames(), 2);
+    m_port->Write(Range(4, 9));
+    EXPECT_EQ(Hex(m_port->ReadCount(6)), Hex(Range(0x84, 0x89)));
+    EXPECT_EQ(m_bench->Rs485Frames(), 2);
 }
 
 TEST_F(Rs485Test, TenBytesMakeAFrameWithoutWaiting) {
@@ -171,21 +172,21 @@ TEST_F(Rs485Test, TenBytesMakeAFrameWithoutWaiting) {
     o.frameGap = std::chrono::milliseconds(400);  // silence alone would take long
     StartDevice(o);
     auto start = simtest::Clock::now();
-    port_->Write(kPattern);
-    EXPECT_EQ(Hex(port_->ReadCount(10)), Hex(kReply));
+    m_port->Write(kPattern);
+    EXPECT_EQ(Hex(m_port->ReadCount(10)), Hex(kReply));
     EXPECT_LT(std::chrono::duration_cast<milliseconds>(simtest::Clock::now() - start).count(), 300);
     // Twenty bytes in one write are two frames.
-    port_->Write(kPattern + kPattern);
-    EXPECT_EQ(Hex(port_->ReadCount(20)), Hex(kReply + kReply));
-    EXPECT_EQ(bench_->Rs485Frames(), 3);
+    m_port->Write(kPattern + kPattern);
+    EXPECT_EQ(Hex(m_port->ReadCount(20)), Hex(kReply + kReply));
+    EXPECT_EQ(m_bench->Rs485Frames(), 3);
 }
 
 TEST_F(Rs485Test, ReplyWaitsForTheTurnaround) {
     sim::Rs485Options o;
     o.turnaround = std::chrono::milliseconds(150);
     StartDevice(o);
-    port_->Write(kPattern);
-    auto chunks = port_->ReadChunks(milliseconds(300), milliseconds(3000));
+    m_port->Write(kPattern);
+    auto chunks = m_port->ReadChunks(milliseconds(300), milliseconds(3000));
     ASSERT_FALSE(chunks.empty());
     EXPECT_GE(chunks.front().at.count(), 140);
     EXPECT_EQ(Hex(Bursts(chunks).front().bytes), Hex(kReply));
@@ -195,28 +196,29 @@ TEST_F(Rs485Test, ReplyPendingAtCloseIsLost) {
     sim::Rs485Options o;
     o.turnaround = std::chrono::milliseconds(200);
     StartDevice(o);
-    port_->Write(kPattern);
-    ASSERT_TRUE(bench_->WaitRs485Received(10, milliseconds(3000)));
-    port_.reset();
+    m_port->Write(kPattern);
+    ASSERT_TRUE(m_bench->WaitRs485Received(10, milliseconds(3000)));
+    m_port.reset();
     std::this_thread::sleep_for(milliseconds(300));
-    port_ = std::make_unique<TestPort>(bench_->LinkPath(4));
-    EXPECT_EQ(Hex(port_->ReadQuiet(milliseconds(150))), "");
-    port_->Write(kPattern);
-    EXPECT_EQ(Hex(port_->ReadCount(10)), Hex(kReply));
+    m_port = std::make_unique<TestPort>(m_bench->LinkPath(4));
+    EXPECT_EQ(Hex(m_port->ReadQuiet(milliseconds(150))), "");
+    m_port->Write(kPattern);
+    EXPECT_EQ(Hex(m_port->ReadCount(10)), Hex(kReply));
 }
 
 TEST_F(Rs485Test, ScenarioCanChangeWhileRunning) {
     StartDevice({});
-    port_->Write(kPattern);
-    EXPECT_EQ(Hex(port_->ReadCount(10)), Hex(kReply));
+    m_port->Write(kPattern);
+    EXPECT_EQ(Hex(m_port->ReadCount(10)), Hex(kReply));
     sim::Rs485Options loop;
     loop.reply = sim::Rs485Reply::Loopback;
-    bench_->SetRs485Options(4, loop);
-    port_->Write(kPattern);
-    EXPECT_EQ(Hex(port_->ReadCount(10)), Hex(kPattern));
-    EXPECT_TRUE(bench_->WaitRs485Sent(20, milliseconds(1000)));
+    m_bench->SetRs485Options(4, loop);
+    m_port->Write(kPattern);
+    EXPECT_EQ(Hex(m_port->ReadCount(10)), Hex(kPattern));
+    EXPECT_TRUE(m_bench->WaitRs485Sent(20, milliseconds(1000)));
     std::string sent = kReply + kPattern;
-    EXPECT_EQ(bench_->Rs485Sent(), std::vector<uint8_t>(sent.begin(), sent.end()));
+    EXPECT_EQ(m_bench->Rs485Sent(), std::vector<uint8_t>(sent.begin(), sent.end()));
 }
 
 }  // namespace
+}  // namespace tarvic

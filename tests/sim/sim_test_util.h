@@ -23,7 +23,9 @@
 #include <thread>
 #include <vector>
 
-namespace simtest {
+#include "tests/support/temp_dir.h"
+
+namespace tarvic::simtest {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -47,54 +49,36 @@ inline std::string Hex(std::string_view bytes) {
     return out;
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "simtest.XXXXXX").string();
-        std::vector<char> buf(templ.begin(), templ.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp");
-        }
-        path_ = buf.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+// The shared helper; the simulator tests name it as their own.
+using TempDir = tarvic::test::TempDir;
 
 // The tool's end of a simulated port.
 class TestPort {
   public:
     explicit TestPort(const std::string& path, bool raw = true) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd_ < 0) {
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_fd < 0) {
             throw std::runtime_error("cannot open " + path);
         }
         if (raw) {
             termios tio{};
-            tcgetattr(fd_, &tio);
+            tcgetattr(m_fd, &tio);
             cfmakeraw(&tio);
-            tcsetattr(fd_, TCSANOW, &tio);
+            tcsetattr(m_fd, TCSANOW, &tio);
         }
     }
-    ~TestPort() { ::close(fd_); }
+    ~TestPort() { ::close(m_fd); }
     TestPort(const TestPort&) = delete;
     TestPort& operator=(const TestPort&) = delete;
-    int Fd() const { return fd_; }
+    int Fd() const { return m_fd; }
 
     void Write(std::string_view bytes) {
         while (!bytes.empty()) {
-            ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+            ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
             if (n > 0) {
                 bytes.remove_prefix(static_cast<std::size_t>(n));
             } else {
-                pollfd p{fd_, POLLOUT, 0};
+                pollfd p{m_fd, POLLOUT, 0};
                 ::poll(&p, 1, 100);
             }
         }
@@ -116,14 +100,14 @@ class TestPort {
             if (now >= until) {
                 return chunks;
             }
-            pollfd p{fd_, POLLIN, 0};
+            pollfd p{m_fd, POLLIN, 0};
             int wait =
                 static_cast<int>(std::chrono::duration_cast<milliseconds>(until - now).count() + 1);
             if (::poll(&p, 1, wait) <= 0) {
                 continue;
             }
             char buf[4096];
-            ssize_t n = ::read(fd_, buf, sizeof buf);
+            ssize_t n = ::read(m_fd, buf, sizeof buf);
             if (n > 0) {
                 last = Clock::now();
                 chunks.push_back({std::chrono::duration_cast<milliseconds>(last - start),
@@ -145,12 +129,12 @@ class TestPort {
         std::string all;
         auto end = Clock::now() + limit;
         while (all.size() < count && Clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
+            pollfd p{m_fd, POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0) {
                 continue;
             }
             char buf[4096];
-            ssize_t n = ::read(fd_, buf, std::min(sizeof buf, count - all.size()));
+            ssize_t n = ::read(m_fd, buf, std::min(sizeof buf, count - all.size()));
             if (n > 0) {
                 all.append(buf, static_cast<std::size_t>(n));
             }
@@ -163,12 +147,12 @@ class TestPort {
         std::string all;
         auto end = Clock::now() + limit;
         while (all.find(text) == std::string::npos && Clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
+            pollfd p{m_fd, POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0) {
                 continue;
             }
             char buf[4096];
-            ssize_t n = ::read(fd_, buf, sizeof buf);
+            ssize_t n = ::read(m_fd, buf, sizeof buf);
             if (n > 0) {
                 all.append(buf, static_cast<std::size_t>(n));
             }
@@ -177,7 +161,7 @@ class TestPort {
     }
 
   private:
-    int fd_ = -1;
+    int m_fd = -1;
 };
 
 // A port on loopback that nobody listens on: connecting is refused.
@@ -227,64 +211,64 @@ inline void SendAll(int fd, std::string_view bytes) {
 class TcpServer {
   public:
     using Handler = std::function<void(int fd)>;
-    explicit TcpServer(Handler handler) : handler_(std::move(handler)) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit TcpServer(Handler handler) : m_handler(std::move(handler)) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listen_, 4) != 0) {
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(m_listen, 4) != 0) {
             throw std::runtime_error("cannot listen on loopback");
         }
         socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        stop_ = ::eventfd(0, EFD_CLOEXEC);
-        thread_ = std::thread([this] { Run(); });
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_stop = ::eventfd(0, EFD_CLOEXEC);
+        m_thread = std::thread([this] { Run(); });
     }
     ~TcpServer() {
-        eventfd_write(stop_, 1);
-        thread_.join();
-        ::close(listen_);
-        ::close(stop_);
+        eventfd_write(m_stop, 1);
+        m_thread.join();
+        ::close(m_listen);
+        ::close(m_stop);
     }
-    int Port() const { return port_; }
-    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    int Port() const { return m_port; }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
     int Connections() const {
-        std::lock_guard<std::mutex> lock(mu_);
-        return connections_;
+        std::lock_guard<std::mutex> lock(m_mu);
+        return m_connections;
     }
 
   private:
     void Run() {
         for (;;) {
-            pollfd p[2] = {{listen_, POLLIN, 0}, {stop_, POLLIN, 0}};
+            pollfd p[2] = {{m_listen, POLLIN, 0}, {m_stop, POLLIN, 0}};
             ::poll(p, 2, -1);
             if (p[1].revents) {
                 return;
             }
-            int c = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            int c = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0) {
                 continue;
             }
             {
-                std::lock_guard<std::mutex> lock(mu_);
-                ++connections_;
+                std::lock_guard<std::mutex> lock(m_mu);
+                ++m_connections;
             }
-            handler_(c);
+            m_handler(c);
             ::close(c);
         }
     }
 
-    Handler handler_;
-    int listen_ = -1;
-    int stop_ = -1;
-    int port_ = 0;
-    mutable std::mutex mu_;
-    int connections_ = 0;
-    std::thread thread_;
+    Handler m_handler;
+    int m_listen = -1;
+    int m_stop = -1;
+    int m_port = 0;
+    mutable std::mutex m_mu;
+    int m_connections = 0;
+    std::thread m_thread;
 };
 
-}  // namespace simtest
+}  // namespace tarvic::simtest

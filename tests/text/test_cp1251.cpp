@@ -10,6 +10,7 @@
 
 #include "platform/ui/cp1251.h"
 
+namespace tarvic {
 namespace {
 
 // The system's converter as the reference; empty when it has no character for the byte.
@@ -97,3 +98,4 @@ TEST(Cp1251, TextsWithoutAByteBecomeQuestionMarks) {
 }
 
 }  // namespace
+}  // namespace tarvic

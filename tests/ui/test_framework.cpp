@@ -10,6 +10,7 @@
 #include "platform/ui/test_driver.h"
 #include "res/resource.h"
 
+namespace tarvic {
 namespace {
 
 const char kCantOpen[] =
@@ -244,3 +245,4 @@ TEST(Framework, EscAndTheCloseBoxEndTheDialogWithCancel) {
 }
 
 }  // namespace
+}  // namespace tarvic

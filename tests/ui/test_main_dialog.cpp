@@ -12,7 +12,9 @@
 
 #include "app/tarvicDlg.h"
 #include "platform/ui/test_driver.h"
+#include "tests/support/temp_dir.h"
 
+namespace tarvic {
 namespace {
 
 CComboBox* Combo(CTarvicDlg& dlg, int id) {
@@ -110,13 +112,13 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
     };
     // START opens COM1: make it a port that is certainly missing, never a real device of
     // the machine that runs the tests. (Under Wine, COM1 of the test prefix leads into its
-    // ports folder, where nothing is while this test runs.)
+    // ports folder, where nothing is while this test runs; the port directory is Linux's.)
 #ifndef _WIN32
-    char home[] = "/tmp/tarvic-ui-XXXXXX";
-    ASSERT_NE(mkdtemp(home), nullptr);
-    std::filesystem::create_directories(std::string(home) + "/tarvic/ports");
-    std::filesystem::create_symlink("/nonexistent/tty", std::string(home) + "/tarvic/ports/com1");
-    setenv("XDG_CONFIG_HOME", home, 1);
+    const tarvic::test::TempDir home("tarvic-ui");
+    std::filesystem::create_directories(home.Path() + "/tarvic/ports");
+    std::filesystem::create_symlink(home.Path() + "/missing/tty",
+                                    home.Path() + "/tarvic/ports/com1");
+    tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());
 #endif
     for (const Case& c : cases) {
         CTarvicDlg dlg;
@@ -135,9 +137,6 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         EXPECT_EQ(openAfter, !c.ends) << c.name;
         EXPECT_EQ(result, IDCANCEL) << c.name;
     }
-#ifndef _WIN32
-    std::filesystem::remove_all(home);
-#endif
 }
 
 TEST(MainDialog, TheLogStaysHiddenAndInOrderWhenAnotherThreadFillsIt) {
@@ -277,3 +276,4 @@ TEST(MainDialog, QueryDragIconAnswersTheApplicationIcon) {
 }
 
 }  // namespace
+}  // namespace tarvic

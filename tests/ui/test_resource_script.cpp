@@ -8,6 +8,7 @@
 #include "platform/ui/resource_script.h"
 #include "res/resource.h"
 
+namespace tarvic {
 namespace {
 
 using namespace ui::rc;
@@ -157,3 +158,4 @@ TEST(ResourceScript, FaultsNameTheLine) {
 }
 
 }  // namespace
+}  // namespace tarvic

@@ -4,7 +4,7 @@
 #include "platform/ui/test_driver.h"
 
 int main(int argc, char** argv) {
-    return uitest::RunUi(argc, argv, [&] {
+    return tarvic::uitest::RunUi(argc, argv, [&] {
         ::testing::InitGoogleTest(&argc, argv);
         return RUN_ALL_TESTS();
     });

@@ -10,7 +10,7 @@
 #include "platform/ui/qt/handles.h"
 #include "platform/ui/qt/widgets.h"
 
-namespace ui {
+namespace tarvic::ui {
 namespace {
 
 // Rounds to nearest, as the Windows dialog manager does.
@@ -126,4 +126,4 @@ void BuildDialog(CDialog* dlg, DialogWindow* window, const rc::Dialog& t) {
     }
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

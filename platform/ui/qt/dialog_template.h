@@ -6,7 +6,7 @@
 #include "platform/ui/framework.h"
 #include "platform/ui/resource_script.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 class DialogWindow;
 
@@ -27,4 +27,4 @@ QFont DialogFont(const rc::Dialog& d);
 // pointers handed out by GetDlgItem stay valid for the dialog object's life.
 void BuildDialog(CDialog* dlg, DialogWindow* window, const rc::Dialog& t);
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -8,7 +8,7 @@
 
 #include "platform/ui/framework.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 // The images behind an HICON. Icons live as long as the program; QImage needs no
 // application object, so they can outlive it safely.
@@ -36,4 +36,4 @@ inline QPainter* ToPainter(HDC h) {
     return reinterpret_cast<QPainter*>(h);
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
-    ui::SetUpApplication();
+    tarvic::ui::SetUpApplication();
     CWinApp* app = AfxGetApp();
     if (!app) {
         return 1;

@@ -13,7 +13,7 @@
 #include "platform/ui/qt/qt_app.h"
 #include "platform/ui/ui_thread.h"
 
-namespace ui {
+namespace tarvic::ui {
 namespace {
 
 class BoxResult {
@@ -89,31 +89,31 @@ void AllowMessageBoxes() {
     g_cancelled = false;
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui
 
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WORD) {
-    if (ui::IsUiThread()) {
-        QMessageBox box(ui::ToWidget(owner));
-        ui::Fill(box, text, caption, type);
+    if (tarvic::ui::IsUiThread()) {
+        QMessageBox box(tarvic::ui::ToWidget(owner));
+        tarvic::ui::Fill(box, text, caption, type);
         box.setWindowModality(Qt::ApplicationModal);
         box.exec();
         return IDOK;  // the only button; Esc and the close box also answer OK
     }
-    if (ui::Cancelled()) {
+    if (tarvic::ui::Cancelled()) {
         return IDCANCEL;
     }
-    auto result = std::make_shared<ui::BoxResult>();
-    const bool shown = ui::RunOnUiThread([&] {
-        if (ui::Cancelled()) {
+    auto result = std::make_shared<tarvic::ui::BoxResult>();
+    const bool shown = tarvic::ui::RunOnUiThread([&] {
+        if (tarvic::ui::Cancelled()) {
             result->Set(IDCANCEL);
             return;
         }
         auto* box = new QMessageBox();
-        ui::Fill(*box, text, caption, type);
+        tarvic::ui::Fill(*box, text, caption, type);
         box->setWindowModality(Qt::NonModal);
-        ui::OpenBoxes()[box] = result;
+        tarvic::ui::OpenBoxes()[box] = result;
         QObject::connect(box, &QDialog::finished, box, [box, result](int) {
-            ui::OpenBoxes().erase(box);
+            tarvic::ui::OpenBoxes().erase(box);
             result->Set(IDOK);
             box->deleteLater();
         });
@@ -126,13 +126,13 @@ int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WOR
 }
 
 void CancelMessageBoxes() {
-    ui::OnUiThread([] {
+    tarvic::ui::OnUiThread([] {
         {
-            std::lock_guard lock(ui::g_cancelMutex);
-            ui::g_cancelled = true;
+            std::lock_guard lock(tarvic::ui::g_cancelMutex);
+            tarvic::ui::g_cancelled = true;
         }
-        auto open = std::move(ui::OpenBoxes());
-        ui::OpenBoxes().clear();
+        auto open = std::move(tarvic::ui::OpenBoxes());
+        tarvic::ui::OpenBoxes().clear();
         for (auto& [box, result] : open) {
             result->Set(IDCANCEL);
             box->close();

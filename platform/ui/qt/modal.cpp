@@ -14,9 +14,9 @@
 #include "platform/ui/qt/widgets.h"
 #include "platform/ui/ui_thread.h"
 
-using ui::ToHwnd;
-using ui::ToWidget;
-using ui::UiBackend;
+using tarvic::ui::ToHwnd;
+using tarvic::ui::ToWidget;
+using tarvic::ui::UiBackend;
 
 struct CDialog::ModalState {
     QEventLoop loop;
@@ -27,23 +27,24 @@ struct CDialog::ModalState {
 
 INT_PTR CDialog::DoModal() {
     // Windows belong to the UI thread; a dialog is run there or not at all.
-    if (!ui::IsUiThread() || m_pModal) {
+    if (!tarvic::ui::IsUiThread() || m_pModal) {
         return -1;
     }
-    ui::StartServingCalls();
-    ui::AllowMessageBoxes();
-    const ui::rc::Dialog* t = ui::AppResources().FindDialog(static_cast<int>(m_nIDTemplate));
+    tarvic::ui::StartServingCalls();
+    tarvic::ui::AllowMessageBoxes();
+    const tarvic::ui::rc::Dialog* t =
+        tarvic::ui::AppResources().FindDialog(static_cast<int>(m_nIDTemplate));
     if (!t) {
         return -1;
     }
     QWidget* parent = m_pParentWnd ? ToWidget(m_pParentWnd->GetSafeHwnd()) : nullptr;
-    auto* window = new ui::DialogWindow(this, parent);
+    auto* window = new tarvic::ui::DialogWindow(this, parent);
     // Modal to its owner only: boxes that other threads show must still take input.
     window->setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
-    ui::BuildDialog(this, window, *t);
+    tarvic::ui::BuildDialog(this, window, *t);
     const QScreen* screen = window->screen();
     if (screen) {
-        const ui::DialogUnits du(window->font());
+        const tarvic::ui::DialogUnits du(window->font());
         window->move(screen->availableGeometry().topLeft() + QPoint(du.X(t->x), du.Y(t->y)));
     }
 
@@ -51,7 +52,7 @@ INT_PTR CDialog::DoModal() {
     state.window = window;
     m_pModal = &state;
     UiBackend::Hwnd(this) = ToHwnd(window);
-    ui::SetWindowIcons(window, GetIcon(TRUE), GetIcon(FALSE));
+    tarvic::ui::SetWindowIcons(window, GetIcon(TRUE), GetIcon(FALSE));
 
     const BOOL focusFirst = OnInitDialog();
     if (!state.ended) {
@@ -82,7 +83,7 @@ INT_PTR CDialog::DoModal() {
 }
 
 void CDialog::EndDialog(int result) {
-    ui::OnUiThread([&] {
+    tarvic::ui::OnUiThread([&] {
         if (!m_pModal) {
             return;
         }
@@ -98,18 +99,18 @@ int CWinApp::Run() {
 }
 
 void PumpMessagesUntil(const std::function<bool()>& done) {
-    if (!ui::IsUiThread()) {
+    if (!tarvic::ui::IsUiThread()) {
         while (!done()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return;
     }
-    ui::StartServingCalls();
+    tarvic::ui::StartServingCalls();
     // Wakes the wait below, so that done() is looked at even when no event comes.
     QTimer tick;
     tick.start(5);
     while (!done()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        ui::ServePendingCalls();
+        tarvic::ui::ServePendingCalls();
     }
 }

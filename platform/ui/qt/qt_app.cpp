@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QStyleFactory>
 
-namespace ui {
+namespace tarvic::ui {
 
 void SetUpApplication() {
     // The classic look the dialog was laid out for; the toolkit's default where missing.
@@ -13,4 +13,4 @@ void SetUpApplication() {
     StartServingCalls();
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -1,7 +1,7 @@
 // Start-up of the Qt application, and the UI thread's serving of other threads' calls.
 #pragma once
 
-namespace ui {
+namespace tarvic::ui {
 
 // Sets the look and starts serving other threads' calls; after QApplication exists.
 void SetUpApplication();
@@ -16,4 +16,4 @@ void ServePendingCalls();
 // Lets non-UI threads show message boxes again (a new dialog starts).
 void AllowMessageBoxes();
 
-}  // namespace ui
+}  // namespace tarvic::ui

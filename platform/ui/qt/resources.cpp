@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-namespace ui {
+namespace tarvic::ui {
 namespace {
 
 QByteArray ReadEmbedded(const QString& name) {
@@ -80,8 +80,8 @@ const IconData* LoadAppIcon(int id) {
     return (cache[id] = std::move(icon)).get();
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui
 
 HICON CWinApp::LoadIcon(UINT id) const {
-    return ui::ToHicon(ui::LoadAppIcon(static_cast<int>(id)));
+    return tarvic::ui::ToHicon(tarvic::ui::LoadAppIcon(static_cast<int>(id)));
 }

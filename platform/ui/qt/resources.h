@@ -5,7 +5,7 @@
 #include "platform/ui/qt/handles.h"
 #include "platform/ui/resource_script.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 // The embedded resource script, read once.
 const rc::Script& AppResources();
@@ -13,4 +13,4 @@ const rc::Script& AppResources();
 // script names no such icon or its file cannot be read.
 const IconData* LoadAppIcon(int id);
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -17,17 +17,18 @@
 #include "platform/ui/backend.h"
 #include "platform/ui/qt/handles.h"
 #include "platform/ui/qt/qt_app.h"
+#include "platform/ui/qt/widgets.h"
 
-namespace uitest {
+namespace tarvic::uitest {
 namespace {
 
 QWidget* Window(const CWnd& dlg) {
-    return ui::ToWidget(dlg.GetSafeHwnd());
+    return tarvic::ui::ToWidget(dlg.GetSafeHwnd());
 }
 
 QWidget* Control(const CWnd& dlg, int id) {
     const CWnd* item = dlg.GetDlgItem(id);
-    return item ? ui::ToWidget(item->GetSafeHwnd()) : nullptr;
+    return item ? tarvic::ui::ToWidget(item->GetSafeHwnd()) : nullptr;
 }
 
 std::vector<QMessageBox*> Boxes() {
@@ -55,22 +56,6 @@ BoxIcon IconOf(const QMessageBox* box) {
     }
 }
 
-QString TextOf(const QWidget* w) {
-    if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
-        return edit->text();
-    }
-    if (auto* combo = qobject_cast<const QComboBox*>(w)) {
-        return combo->currentText();
-    }
-    if (auto* button = qobject_cast<const QPushButton*>(w)) {
-        return button->text();
-    }
-    if (auto* label = qobject_cast<const QLabel*>(w)) {
-        return label->text();
-    }
-    return QString();
-}
-
 Image ToImage(const QImage& source) {
     const QImage argb = source.convertToFormat(QImage::Format_ARGB32);
     Image image;
@@ -92,7 +77,7 @@ int RunUi(int& argc, char** argv, const std::function<int()>& body) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    ui::SetUpApplication();
+    tarvic::ui::SetUpApplication();
     return body();
 }
 
@@ -214,8 +199,8 @@ int FocusedControlId(const CWnd& dlg) {
     if (!focus) {
         return 0;
     }
-    for (const auto& c : ui::UiBackend::Controls(&dlg)) {
-        const QWidget* w = ui::ToWidget(c->GetSafeHwnd());
+    for (const auto& c : tarvic::ui::UiBackend::Controls(&dlg)) {
+        const QWidget* w = tarvic::ui::ToWidget(c->GetSafeHwnd());
         if (w && (w == focus || w->isAncestorOf(focus))) {
             return c->GetDlgCtrlID();
         }
@@ -229,7 +214,7 @@ bool IsDefaultButton(const CWnd& dlg, int id) {
 }
 
 std::string ShownText(const CWnd& dlg, int id) {
-    return TextOf(Control(dlg, id)).toStdString();
+    return tarvic::ui::ShownText(Control(dlg, id)).toStdString();
 }
 
 std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
@@ -244,8 +229,8 @@ std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
 
 std::vector<ControlInfo> Controls(const CWnd& dlg) {
     std::vector<ControlInfo> infos;
-    for (const auto& c : ui::UiBackend::Controls(&dlg)) {
-        const QWidget* w = ui::ToWidget(c->GetSafeHwnd());
+    for (const auto& c : tarvic::ui::UiBackend::Controls(&dlg)) {
+        const QWidget* w = tarvic::ui::ToWidget(c->GetSafeHwnd());
         if (!w) {
             continue;
         }
@@ -262,7 +247,7 @@ std::vector<ControlInfo> Controls(const CWnd& dlg) {
         } else if (qobject_cast<const QListWidget*>(w)) {
             info.className = "listbox";
         }
-        const QString text = TextOf(w);
+        const QString text = tarvic::ui::ShownText(w);
         info.text = text.toStdString();
         const QRect g = w->geometry();
         info.rect = {g.x(), g.y(), g.width(), g.height()};
@@ -294,7 +279,7 @@ std::vector<Size> WindowIconSizes(const CWnd& dlg) {
 }
 
 Image IconImage(HICON icon, bool large) {
-    const ui::IconData* data = ui::ToIcon(icon);
+    const tarvic::ui::IconData* data = tarvic::ui::ToIcon(icon);
     return data ? ToImage(large ? data->large : data->small) : Image();
 }
 
@@ -364,4 +349,4 @@ std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutM
     return seen;
 }
 
-}  // namespace uitest
+}  // namespace tarvic::uitest

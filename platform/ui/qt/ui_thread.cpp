@@ -14,7 +14,7 @@
 
 #include "platform/ui/qt/qt_app.h"
 
-namespace ui {
+namespace tarvic::ui {
 namespace {
 
 struct Request {
@@ -124,4 +124,4 @@ void ServePendingCalls() {
     }
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -1,13 +1,15 @@
 #include "platform/ui/qt/widgets.h"
 
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalBlocker>
 
 #include "platform/ui/backend.h"
 #include "platform/ui/qt/handles.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 ComboWidget::ComboWidget(QWidget* parent, bool editable, bool sorted)
     : QComboBox(parent), m_sorted(sorted) {
@@ -92,6 +94,25 @@ void DialogWindow::paintEvent(QPaintEvent* e) {
     }
 }
 
+QString ShownText(const QWidget* w) {
+    if (!w) {
+        return QString();
+    }
+    if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
+        return edit->text();
+    }
+    if (auto* combo = qobject_cast<const QComboBox*>(w)) {
+        return combo->currentText();
+    }
+    if (auto* button = qobject_cast<const QPushButton*>(w)) {
+        return button->text();
+    }
+    if (auto* label = qobject_cast<const QLabel*>(w)) {
+        return label->text();
+    }
+    return w->isWindow() ? w->windowTitle() : QString();
+}
+
 void SetWindowIcons(QWidget* w, HICON big, HICON small) {
     QIcon icon;
     if (const IconData* b = ToIcon(big)) {
@@ -103,4 +124,4 @@ void SetWindowIcons(QWidget* w, HICON big, HICON small) {
     w->setWindowIcon(icon);
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -7,7 +7,7 @@
 
 #include "platform/ui/framework.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 // A combo box keeps its selection the way the dialog code expects it: none until one is
 // chosen, none again once the user types into the field.
@@ -48,7 +48,11 @@ class DialogWindow : public QDialog {
     CDialog* m_owner;
 };
 
+// What the widget shows as its text: an edit field's or a combo box's field, a button's or a
+// label's text, a window's title; empty for anything else.
+QString ShownText(const QWidget* w);
+
 // Gives the window the icons' images (either may be nullptr).
 void SetWindowIcons(QWidget* w, HICON big, HICON small);
 
-}  // namespace ui
+}  // namespace tarvic::ui

@@ -10,18 +10,18 @@
 #include "platform/ui/qt/widgets.h"
 #include "platform/ui/ui_thread.h"
 
-using ui::OnUiThread;
-using ui::OnUiThreadOr;
-using ui::ToWidget;
+using tarvic::ui::OnUiThread;
+using tarvic::ui::OnUiThreadOr;
+using tarvic::ui::ToWidget;
 
 namespace {
 
 QString FromCp1251(const char* text) {
-    return QString::fromStdString(ui::Cp1251ToUtf8(text ? text : ""));
+    return QString::fromStdString(tarvic::ui::Cp1251ToUtf8(text ? text : ""));
 }
 
 int ToCp1251(const QString& text, CString& out) {
-    out = ui::Utf8ToCp1251(text.toStdString());
+    out = tarvic::ui::Utf8ToCp1251(text.toStdString());
     return static_cast<int>(out.size());
 }
 
@@ -58,26 +58,7 @@ void CWnd::SetWindowText(const char* text) {
 }
 
 int CWnd::GetWindowText(CString& out) const {
-    QString text = OnUiThread([&] {
-        const QWidget* w = ToWidget(m_hWnd);
-        if (!w) {
-            return QString();
-        }
-        if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
-            return edit->text();
-        }
-        if (auto* combo = qobject_cast<const QComboBox*>(w)) {
-            return combo->currentText();
-        }
-        if (auto* button = qobject_cast<const QPushButton*>(w)) {
-            return button->text();
-        }
-        if (auto* label = qobject_cast<const QLabel*>(w)) {
-            return label->text();
-        }
-        return w->isWindow() ? w->windowTitle() : QString();
-    });
-    return ToCp1251(text, out);
+    return ToCp1251(OnUiThread([&] { return tarvic::ui::ShownText(ToWidget(m_hWnd)); }), out);
 }
 
 BOOL CWnd::EnableWindow(BOOL enable) {
@@ -112,7 +93,7 @@ HICON CWnd::SetIcon(HICON icon, BOOL big) {
         const HICON previous = slot;
         slot = icon;
         if (QWidget* w = ToWidget(m_hWnd)) {
-            ui::SetWindowIcons(w, m_hIconBig, m_hIconSmall);
+            tarvic::ui::SetWindowIcons(w, m_hIconBig, m_hIconSmall);
         }
         return previous;
     });
@@ -142,7 +123,7 @@ void CWnd::GetClientRect(LPRECT rect) const {
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM) {
     QWidget* w = ToWidget(m_hWnd);
     if (message == WM_ICONERASEBKGND) {
-        QPainter* painter = ui::ToPainter(reinterpret_cast<HDC>(wParam));
+        QPainter* painter = tarvic::ui::ToPainter(reinterpret_cast<HDC>(wParam));
         if (w && painter && painter->isActive()) {
             painter->fillRect(w->rect(), w->palette().window());
             return 1;
@@ -157,7 +138,7 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM) {
 int CComboBox::AddString(const char* text) {
     return OnUiThreadOr(
         [&] {
-            auto* c = As<ui::ComboWidget>(GetSafeHwnd());
+            auto* c = As<tarvic::ui::ComboWidget>(GetSafeHwnd());
             return c ? c->Add(FromCp1251(text)) : CB_ERR;
         },
         CB_ERR);
@@ -166,7 +147,7 @@ int CComboBox::AddString(const char* text) {
 int CComboBox::SetCurSel(int index) {
     return OnUiThreadOr(
         [&] {
-            auto* c = As<ui::ComboWidget>(GetSafeHwnd());
+            auto* c = As<tarvic::ui::ComboWidget>(GetSafeHwnd());
             return c ? c->Select(index) : CB_ERR;
         },
         CB_ERR);
@@ -175,7 +156,7 @@ int CComboBox::SetCurSel(int index) {
 int CComboBox::GetCurSel() const {
     return OnUiThreadOr(
         [&] {
-            auto* c = As<ui::ComboWidget>(GetSafeHwnd());
+            auto* c = As<tarvic::ui::ComboWidget>(GetSafeHwnd());
             return c ? c->Selection() : CB_ERR;
         },
         CB_ERR);
@@ -184,7 +165,7 @@ int CComboBox::GetCurSel() const {
 int CComboBox::GetCount() const {
     return OnUiThreadOr(
         [&] {
-            auto* c = As<ui::ComboWidget>(GetSafeHwnd());
+            auto* c = As<tarvic::ui::ComboWidget>(GetSafeHwnd());
             return c ? c->count() : CB_ERR;
         },
         CB_ERR);
@@ -193,7 +174,7 @@ int CComboBox::GetCount() const {
 int CComboBox::GetLBText(int index, CString& out) const {
     out.clear();
     const QString text = OnUiThread([&] {
-        auto* c = As<ui::ComboWidget>(GetSafeHwnd());
+        auto* c = As<tarvic::ui::ComboWidget>(GetSafeHwnd());
         return c && index >= 0 && index < c->count() ? c->itemText(index) : QString();
     });
     return text.isNull() ? CB_ERR : ToCp1251(text, out);
@@ -202,7 +183,7 @@ int CComboBox::GetLBText(int index, CString& out) const {
 int CListBox::AddString(const char* text) {
     return OnUiThreadOr(
         [&] {
-            auto* l = As<ui::ListWidget>(GetSafeHwnd());
+            auto* l = As<tarvic::ui::ListWidget>(GetSafeHwnd());
             return l ? l->Add(FromCp1251(text)) : LB_ERR;
         },
         LB_ERR);
@@ -211,7 +192,7 @@ int CListBox::AddString(const char* text) {
 int CListBox::GetCount() const {
     return OnUiThreadOr(
         [&] {
-            auto* l = As<ui::ListWidget>(GetSafeHwnd());
+            auto* l = As<tarvic::ui::ListWidget>(GetSafeHwnd());
             return l ? l->count() : LB_ERR;
         },
         LB_ERR);
@@ -220,7 +201,7 @@ int CListBox::GetCount() const {
 int CListBox::GetText(int index, CString& out) const {
     out.clear();
     const QString text = OnUiThread([&] {
-        auto* l = As<ui::ListWidget>(GetSafeHwnd());
+        auto* l = As<tarvic::ui::ListWidget>(GetSafeHwnd());
         return l && index >= 0 && index < l->count() ? l->item(index)->text() : QString();
     });
     return text.isNull() ? LB_ERR : ToCp1251(text, out);
@@ -229,8 +210,8 @@ int CListBox::GetText(int index, CString& out) const {
 // Painting
 
 BOOL CDC::DrawIcon(int x, int y, HICON icon) {
-    QPainter* painter = ui::ToPainter(m_hDC);
-    const ui::IconData* data = ui::ToIcon(icon);
+    QPainter* painter = tarvic::ui::ToPainter(m_hDC);
+    const tarvic::ui::IconData* data = tarvic::ui::ToIcon(icon);
     if (!painter || !data || !painter->isActive()) {
         return FALSE;
     }
@@ -239,11 +220,11 @@ BOOL CDC::DrawIcon(int x, int y, HICON icon) {
 }
 
 CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd) {
-    QWidget* w = wnd && ui::IsUiThread() ? ToWidget(wnd->GetSafeHwnd()) : nullptr;
+    QWidget* w = wnd && tarvic::ui::IsUiThread() ? ToWidget(wnd->GetSafeHwnd()) : nullptr;
     if (w) {
         auto* painter = new QPainter(w);
         if (painter->isActive()) {
-            m_hDC = ui::ToHdc(painter);
+            m_hDC = tarvic::ui::ToHdc(painter);
         } else {
             delete painter;
         }
@@ -251,7 +232,7 @@ CPaintDC::CPaintDC(CWnd* wnd) : m_pWnd(wnd) {
 }
 
 CPaintDC::~CPaintDC() {
-    delete ui::ToPainter(m_hDC);
+    delete tarvic::ui::ToPainter(m_hDC);
 }
 
 int WINAPI GetSystemMetrics(int index) {

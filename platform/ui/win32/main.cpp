@@ -6,7 +6,7 @@
 #include "platform/ui/win32/win32_app.h"
 
 int main() {
-    ui::StartServingCalls();
+    tarvic::ui::StartServingCalls();
     CWinApp* app = AfxGetApp();
     if (!app) {
         return 1;
@@ -17,7 +17,7 @@ int main() {
         std::wstring name(path, n);
         name = name.substr(name.find_last_of(L"\\/") + 1);
         name = name.substr(0, name.find_last_of(L'.'));
-        app->m_strAppName = ui::FromWide(name.c_str(), static_cast<int>(name.size()));
+        app->m_strAppName = tarvic::ui::FromWide(name.c_str(), static_cast<int>(name.size()));
     }
     if (!app->InitInstance()) {
         return 0;

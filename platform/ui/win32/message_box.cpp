@@ -10,7 +10,7 @@
 #include "platform/ui/ui_thread.h"
 #include "platform/ui/win32/win32_app.h"
 
-namespace ui {
+namespace tarvic::ui {
 namespace {
 
 std::mutex g_mutex;
@@ -70,12 +70,12 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
     return g_cancelled ? IDCANCEL : result;
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui
 
 void CancelMessageBoxes() {
-    std::lock_guard lock(ui::g_mutex);
-    ui::g_cancelled = true;
-    for (HWND box : ui::g_boxes) {
+    std::lock_guard lock(tarvic::ui::g_mutex);
+    tarvic::ui::g_cancelled = true;
+    for (HWND box : tarvic::ui::g_boxes) {
         // The box's own thread ends it, as if its OK had been pressed.
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }

@@ -6,7 +6,7 @@
 #include "platform/ui/ui_thread.h"
 #include "platform/ui/win32/win32_app.h"
 
-using ui::UiBackend;
+using tarvic::ui::UiBackend;
 
 struct CDialog::ModalState {
     bool ended = false;
@@ -82,11 +82,11 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 INT_PTR CDialog::DoModal() {
     // Windows belong to the UI thread; a dialog is run there or not at all.
-    if (!ui::IsUiThread() || m_pModal) {
+    if (!tarvic::ui::IsUiThread() || m_pModal) {
         return -1;
     }
-    ui::StartServingCalls();
-    ui::AllowMessageBoxes();
+    tarvic::ui::StartServingCalls();
+    tarvic::ui::AllowMessageBoxes();
     ModalState state;
     m_pModal = &state;
     const HWND parent = m_pParentWnd ? m_pParentWnd->GetSafeHwnd() : nullptr;
@@ -102,7 +102,7 @@ INT_PTR CDialog::DoModal() {
 }
 
 void CDialog::EndDialog(int result) {
-    ui::OnUiThread([&] {
+    tarvic::ui::OnUiThread([&] {
         if (m_pModal && !m_pModal->ended && GetSafeHwnd()) {
             m_pModal->ended = true;
             ::EndDialog(GetSafeHwnd(), result);
@@ -126,15 +126,15 @@ HICON CWinApp::LoadIcon(UINT id) const {
 }
 
 void PumpMessagesUntil(const std::function<bool()>& done) {
-    if (!ui::IsUiThread()) {
+    if (!tarvic::ui::IsUiThread()) {
         while (!done()) {
             Sleep(5);
         }
         return;
     }
-    ui::StartServingCalls();
+    tarvic::ui::StartServingCalls();
     while (!done()) {
-        if (!ui::ServeMessages()) {
+        if (!tarvic::ui::ServeMessages()) {
             return;
         }
         // Sent messages (other threads' calls) also end the wait.

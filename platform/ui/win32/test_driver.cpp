@@ -11,7 +11,7 @@
 #include "platform/ui/backend.h"
 #include "platform/ui/win32/win32_app.h"
 
-namespace uitest {
+namespace tarvic::uitest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -142,7 +142,7 @@ void SendKey(HWND dlg, UINT vk) {
     }
     PostMessageW(target, WM_KEYDOWN, vk, 1);
     PostMessageW(target, WM_KEYUP, vk, 0xC0000001);
-    ui::ServeMessages();
+    tarvic::ui::ServeMessages();
 }
 
 int TextWidthIn(HWND h, HFONT font, const std::wstring& text) {
@@ -190,7 +190,7 @@ Image ToImage(HICON icon, int width, int height) {
 }  // namespace
 
 int RunUi(int&, char**, const std::function<int()>& body) {
-    ui::StartServingCalls();
+    tarvic::ui::StartServingCalls();
     return body();
 }
 
@@ -258,7 +258,7 @@ void Click(CWnd& dlg, int id) {
 void ClickCloseBox(CWnd& dlg) {
     if (const HWND h = dlg.GetSafeHwnd()) {
         PostMessageW(h, WM_SYSCOMMAND, SC_CLOSE, 0);
-        ui::ServeMessages();
+        tarvic::ui::ServeMessages();
     }
 }
 
@@ -299,7 +299,7 @@ void TypeText(CWnd& dlg, int id, const std::string& utf8) {
     for (wchar_t c : FromUtf8(utf8)) {
         PostMessageW(edit, WM_CHAR, c, 1);
     }
-    ui::ServeMessages();
+    tarvic::ui::ServeMessages();
 }
 
 int FocusedControlId(const CWnd& dlg) {
@@ -337,7 +337,7 @@ std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
 std::vector<ControlInfo> Controls(const CWnd& dlg) {
     std::vector<ControlInfo> infos;
     const HWND window = dlg.GetSafeHwnd();
-    for (const auto& c : ui::UiBackend::Controls(&dlg)) {
+    for (const auto& c : tarvic::ui::UiBackend::Controls(&dlg)) {
         const HWND h = c->GetSafeHwnd();
         if (!h) {
             continue;
@@ -478,4 +478,4 @@ std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutM
     return seen;
 }
 
-}  // namespace uitest
+}  // namespace tarvic::uitest

@@ -8,7 +8,7 @@
 #include "platform/ui/ui_thread.h"
 #include "platform/ui/win32/win32_app.h"
 
-namespace ui {
+namespace tarvic::ui {
 namespace {
 
 constexpr UINT kRunCall = WM_APP + 1;
@@ -104,4 +104,4 @@ std::string FromWide(const wchar_t* text, int length) {
     return out;
 }
 
-}  // namespace ui
+}  // namespace tarvic::ui

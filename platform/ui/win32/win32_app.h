@@ -6,7 +6,7 @@
 
 #include "platform/ui/framework.h"
 
-namespace ui {
+namespace tarvic::ui {
 
 // Makes this thread the UI thread and able to serve other threads' calls (dialog start,
 // entry point, test start).
@@ -21,4 +21,4 @@ std::string FromWide(const wchar_t* text, int length);
 // Lets non-UI threads show message boxes again (a new dialog starts).
 void AllowMessageBoxes();
 
-}  // namespace ui
+}  // namespace tarvic::ui

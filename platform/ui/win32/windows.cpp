@@ -8,8 +8,8 @@
 #include "platform/ui/ui_thread.h"
 #include "platform/ui/win32/win32_app.h"
 
-using ui::OnUiThread;
-using ui::OnUiThreadOr;
+using tarvic::ui::OnUiThread;
+using tarvic::ui::OnUiThreadOr;
 
 namespace {
 
@@ -18,7 +18,7 @@ CString TextOf(HWND h) {
     const int n = GetWindowTextLengthW(h);
     std::vector<wchar_t> buf(static_cast<size_t>(n) + 1);
     const int got = GetWindowTextW(h, buf.data(), n + 1);
-    return ui::FromWide(buf.data(), got);
+    return tarvic::ui::FromWide(buf.data(), got);
 }
 
 CString ItemText(HWND h, UINT lenMsg, UINT textMsg, int index, int error) {
@@ -29,7 +29,7 @@ CString ItemText(HWND h, UINT lenMsg, UINT textMsg, int index, int error) {
     std::vector<wchar_t> buf(static_cast<size_t>(n) + 1);
     const LRESULT got =
         SendMessageW(h, textMsg, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.data()));
-    return got == error ? CString() : ui::FromWide(buf.data(), static_cast<int>(got));
+    return got == error ? CString() : tarvic::ui::FromWide(buf.data(), static_cast<int>(got));
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ CString ItemText(HWND h, UINT lenMsg, UINT textMsg, int index, int error) {
 void CWnd::SetWindowText(const char* text) {
     OnUiThread([&] {
         if (m_hWnd) {
-            SetWindowTextW(m_hWnd, ui::Wide(text).c_str());
+            SetWindowTextW(m_hWnd, tarvic::ui::Wide(text).c_str());
         }
     });
 }
@@ -114,7 +114,7 @@ int CComboBox::AddString(const char* text) {
     return OnUiThreadOr(
         [&] {
             const HWND h = GetSafeHwnd();
-            const std::wstring s = ui::Wide(text);
+            const std::wstring s = tarvic::ui::Wide(text);
             return h ? static_cast<int>(
                            SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())))
                      : CB_ERR;
@@ -171,7 +171,7 @@ int CListBox::AddString(const char* text) {
     return OnUiThreadOr(
         [&] {
             const HWND h = GetSafeHwnd();
-            const std::wstring s = ui::Wide(text);
+            const std::wstring s = tarvic::ui::Wide(text);
             return h ? static_cast<int>(
                            SendMessageW(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())))
                      : LB_ERR;

@@ -1,23 +1,18 @@
-#include "tests/e2e/WebServer.h"
+#include "tests/support/posix/web_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
+namespace tarvic::test {
 namespace {
 
 sockaddr_in Loopback(int port) {
@@ -55,21 +50,16 @@ int UnusedLoopbackPort() {
     return ntohs(a.sin_port);
 }
 
-CTestWebServer::CTestWebServer(Kind kind, bool rootRedirects) {
-    char tmpl[] = "/tmp/tarvic-web-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
-        m_error = "mkdtemp failed";
-        return;
-    }
-    m_dir = tmpl;
-    std::filesystem::create_directories(m_dir + "/www");
-    WriteFile(m_dir + "/www/index.html", "<html><body>tarvic test page</body></html>\n");
+WebServer::WebServer(Kind kind, bool rootRedirects) {
+    const std::string& dir = m_dir.Path();
+    std::filesystem::create_directories(dir + "/www");
+    WriteFile(dir + "/www/index.html", "<html><body>tarvic test page</body></html>\n");
     m_port = UnusedLoopbackPort();
     const std::string port = std::to_string(m_port);
 
     std::vector<std::string> args;
     if (kind == Kind::Nginx) {
-        const std::string d = m_dir;
+        const std::string& d = dir;
         std::string conf = "daemon off;\nuser root;\nworker_processes 1;\n";
         conf += "pid " + d + "/nginx.pid;\nerror_log " + d + "/error.log;\n";
         conf += "events { worker_connections 32; }\nhttp {\n  access_log off;\n";
@@ -84,39 +74,33 @@ CTestWebServer::CTestWebServer(Kind kind, bool rootRedirects) {
         WriteFile(d + "/nginx.conf", conf);
         args = {"nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"};
     } else {
-        WriteFile(m_dir + "/lighttpd.conf",
-                  "server.document-root = \"" + m_dir + "/www\"\nserver.port = " + port +
-                      "\nserver.bind = \"127.0.0.1\"\nserver.pid-file = \"" + m_dir +
-                      "/lighttpd.pid\"\nserver.errorlog = \"" + m_dir +
+        WriteFile(dir + "/lighttpd.conf",
+                  "server.document-root = \"" + dir + "/www\"\nserver.port = " + port +
+                      "\nserver.bind = \"127.0.0.1\"\nserver.pid-file = \"" + dir +
+                      "/lighttpd.pid\"\nserver.errorlog = \"" + dir +
                       "/error.log\"\nindex-file.names = (\"index.html\")\n");
-        args = {"lighttpd", "-D", "-f", m_dir + "/lighttpd.conf"};
+        args = {"lighttpd", "-D", "-f", dir + "/lighttpd.conf"};
     }
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        m_error = std::string("cannot start ") + argv[0];
+    const std::string name = args[0];
+    auto server = std::make_unique<ChildProcess>(std::move(args));
+    if (!server->Started()) {
+        m_error = "cannot start " + name;
         return;
     }
-    m_pid = pid;
+    m_server = std::move(server);
     if (!WaitUntilListening(10000)) {
-        m_error = std::string(argv[0]) + " did not start listening on " + port;
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
+        m_error = name + " did not start listening on " + port;
+        m_server.reset();  // killed and waited for
     }
 }
 
-bool CTestWebServer::WaitUntilListening(int timeoutMs) const {
+bool WebServer::WaitUntilListening(int timeoutMs) const {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
         if (CanConnect(m_port)) {
             return true;
         }
-        if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        if (m_server->Ended()) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -124,13 +108,11 @@ bool CTestWebServer::WaitUntilListening(int timeoutMs) const {
     return false;
 }
 
-CTestWebServer::~CTestWebServer() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-    }
-    if (!m_dir.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
+WebServer::~WebServer() {
+    if (m_server) {
+        m_server->Signal(SIGTERM);
+        m_server->Wait();
     }
 }
+
+}  // namespace tarvic::test
