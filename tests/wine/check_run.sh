@@ -24,7 +24,12 @@ cleanup() {
   rm -rf "$home"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; [ -f "$home/sim.log" ] && sed 's/^/  sim: /' "$home/sim.log"; exit 1; }
+fail() {
+  echo "FAIL: $*"
+  [ -f "$home/sim.log" ] && sed 's/^/  sim: /' "$home/sim.log"
+  [ -f "$home/wine.log" ] && sed 's/^/  wine: /' "$home/wine.log"
+  exit 1
+}
 now() { date +%s%N; }
 ms_since() { echo $((($(now) - $1) / 1000000)); }
 
@@ -51,7 +56,7 @@ dismiss() {
 }
 
 start=$(now)
-LD_PRELOAD=$shim bash "$wine_run" "$prefix" "$exe" >/dev/null 2>&1 &
+LD_PRELOAD=$shim bash "$wine_run" "$prefix" "$exe" >"$home/wine.log" 2>&1 &
 tool=$!
 pids+=("$tool")
 dlg=$(wait_window '^tarvic GPRS$' 300) || fail "the window did not appear"
