@@ -49,26 +49,14 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 # No display: a virtual one, and the walk-through a technician would do.
-n=99
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$n"
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+source tools/x11.sh
+start_xvfb 99
+pids+=("$xvfb_pid")
 echo "No display: tarvic runs on the virtual X server $DISPLAY (Xvfb)."
 ./build/app/tarvic 2>/dev/null &
 tool=$!
 pids+=("$tool")
 
-window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
-wait_window() {
-  for _ in $(seq "$2"); do
-    w=$(window "$1")
-    [ -n "$w" ] && { echo "$w"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
 dlg=$(wait_window '^tarvic GPRS$' 100) || { echo "the tool's window did not appear"; exit 1; }
 echo "Pressing ПУСК ..."
 xdotool windowfocus --sync "$dlg" key Return

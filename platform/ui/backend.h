@@ -40,6 +40,7 @@ struct UiBackend {
     // A command from a control or the keyboard: IDOK and IDCANCEL go to OnOK and OnCancel.
     static void Command(CDialog* d, int id);
     static void Cancel(CDialog* d) { Command(d, IDCANCEL); }
+    static BOOL InitDialog(CDialog* d) { return d->OnInitDialog(); }
 };
 
 }  // namespace tarvic::ui

@@ -107,7 +107,8 @@ struct Image {
 };
 // The icon's large (SM_CXICON x SM_CYICON) or small image.
 Image IconImage(HICON icon, bool large);
-// What the dialog paints itself on a black client area, without its controls.
+// What the dialog paints itself on a black client area, without its controls. Not on
+// Windows, where a minimised dialog has no client area of its own.
 Image PaintedWindow(const CWnd& dlg);
 // Gives the dialog's client area this size, also when its template fixes the size.
 void Resize(CWnd& dlg, int width, int height);

@@ -126,12 +126,15 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         {"click on START", [](CTarvicDlg& d) { uitest::Click(d, IDOK); }, false},
     };
     // START opens COM1: make it a port that is certainly missing, never a real device of
-    // the machine that runs the tests.
+    // the machine that runs the tests. (Under Wine, COM1 of the test prefix leads into its
+    // ports folder, where nothing is while this test runs; the port directory is Linux's.)
+#ifndef _WIN32
     const tarvic::test::TempDir home("tarvic-ui");
     std::filesystem::create_directories(home.Path() + "/tarvic/ports");
     std::filesystem::create_symlink(home.Path() + "/missing/tty",
                                     home.Path() + "/tarvic/ports/com1");
     tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());
+#endif
     for (const Case& c : cases) {
         CTarvicDlg dlg;
         bool openAfter = false;
@@ -211,6 +214,9 @@ TEST(MainDialog, TheIconIsTwoSixteenColourImages) {
     EXPECT_EQ((uitest::Size{small.width, small.height}), (uitest::Size{16, 16}));
 }
 
+// Windows gives a minimised dialog no client area of its own to paint on; this painting
+// (the same code, with the system's DrawIcon on Windows) is tested on Linux.
+#ifndef _WIN32
 // True when every opaque pixel of the icon is on the image at (x, y).
 bool IconAt(const uitest::Image& image, const uitest::Image& icon, int x, int y) {
     int compared = 0;
@@ -261,6 +267,8 @@ TEST(MainDialog, TheMinimisedDialogCentresItsIconRoundingTowardZero) {
         EXPECT_FALSE(IconAt(normal, icon, c.x, c.y));  // not minimised: no icon painted
     }
 }
+
+#endif  // _WIN32
 
 TEST(MainDialog, QueryDragIconAnswersTheApplicationIcon) {
     CTarvicDlg dlg;

@@ -1,0 +1,25 @@
+# Sourced by the scripts that drive windows as a person would, with xdotool on an X display.
+#   start_xvfb FIRST       a virtual X server on the first free display from :FIRST;
+#                          exports DISPLAY and leaves the server's process id in xvfb_pid
+#   window PATTERN         the first visible window whose title matches, if any
+#   wait_window PATTERN N  waits up to N tenths of a second for one and prints it
+start_xvfb() {
+  local n=$1
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+}
+
+window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+
+wait_window() {
+  local w
+  for _ in $(seq "$2"); do
+    w=$(window "$1")
+    [ -n "$w" ] && { echo "$w"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
