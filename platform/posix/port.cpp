@@ -113,6 +113,8 @@ DCB DcbFromTermios(const termios& t, const DCB& kept) {
     return d;
 }
 
+}  // namespace
+
 std::string PortDirectory() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg != nullptr && xdg[0] == '/') {
@@ -124,8 +126,6 @@ std::string PortDirectory() {
     }
     return {};
 }
-
-}  // namespace
 
 bool ResolvePortName(const char* name, std::string& path) {
     if (name == nullptr) {
