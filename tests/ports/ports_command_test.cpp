@@ -108,6 +108,7 @@ TEST(PortsCommand, FailuresNameTheDeviceAndTheReason) {
          {"COM3", "/dev/no-such-ttyUSB9", "No such file or directory"}},
         {{"set", "3", plain.string()}, 1, {plain.string(), "not a serial device"}},
         {{"set", "3", "/dev/null"}, 1, {"/dev/null", "not a serial device (not a terminal)"}},
+        {{"set", "3", "null"}, 1, {"to /dev/null:", "not a terminal"}},
         {{"set", "8", device.SlavePath()}, 1, {Entry(8).string(), "is a folder"}},
         {{"unset", "8"}, 1, {Entry(8).string(), "is a folder"}},
         {{"set", "0", device.SlavePath()}, 2, {"\"0\" is not a port number"}},
