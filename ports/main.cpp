@@ -163,8 +163,15 @@ int Set(int n, std::string device) {
             }
         }
     }
-    std::string name = ports::StableName(device, kByIdDir);
     std::string dir = Directory();
+    // An entry of the port directory given as the device ("set 2 .../com2") stands for
+    // where it leads; a link to it would change with it, or point at itself.
+    std::error_code ec;
+    if (std::filesystem::weakly_canonical(std::filesystem::path(device).parent_path(), ec) ==
+        std::filesystem::weakly_canonical(dir, ec)) {
+        device = std::filesystem::canonical(device, ec).string();
+    }
+    std::string name = ports::StableName(device, kByIdDir);
     ports::SetEntry(dir, n, name);
     std::cout << "COM" << n << " -> " << name;
     if (name != device) {

@@ -60,6 +60,15 @@ TEST(PortsCommand, SetsListsAndUnsets) {
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(fs::read_symlink(Entry(5)), adapter.SlavePath());
 
+    // An entry given as the device stands for its device: no link to a link, no loop.
+    r = Ports({"set", "3", Entry(3).string()});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(fs::read_symlink(Entry(3)), fs::canonical(adapter.SlavePath()));
+    r = Ports({"set", "7", Entry(2).string()});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(fs::read_symlink(Entry(7)), fs::canonical(modem.SlavePath()));
+    EXPECT_EQ(Ports({"unset", "7"}).status, 0);
+
     r = Ports({"unset", "5"});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_FALSE(fs::exists(fs::symlink_status(Entry(5))));
