@@ -49,6 +49,13 @@ std::string GroupName(gid_t gid) {
     return std::to_string(gid);
 }
 
+std::string UserName(uid_t uid) {
+    if (const passwd* pw = ::getpwuid(uid)) {
+        return pw->pw_name;
+    }
+    return std::to_string(uid);
+}
+
 // Whether the group's entry in the group database names the user (a membership that a
 // login started before it was added does not have yet).
 bool ListedIn(gid_t gid, const std::string& user) {
@@ -155,6 +162,12 @@ std::string AccessProblem(const struct stat& st, const User& user) {
     std::string group = GroupName(st.st_gid);
     if (member) {
         return "you are in its group " + group + ", but that group may not read and write it";
+    }
+    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+        // Joining its group would not help.
+        return "only its owner " + UserName(st.st_uid) +
+               " may read and write it; its permissions must change first (ask the " +
+               "administrator)";
     }
     std::string who = user.name.empty() ? std::string("$USER") : user.name;
     if (ListedIn(st.st_gid, user.name)) {

@@ -115,6 +115,7 @@ TEST(PortsDevices, AccessProblemInPlainWords) {
         {"owner without write", tech, 0400, tech, {4242, dg}, "you own it"},
         {"group may only read", 0, 0640, tech, {dg}, "that group may not read and write"},
         {"others only read", 0, 0664, tech, {4242}, "not in it"},
+        {"only the owner", 0, 0600, tech, {4242}, "only its owner root may read and write"},
     };
     for (const Case& c : cases) {
         struct stat st {};
