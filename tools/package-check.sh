@@ -22,9 +22,6 @@ for program in tarvic-sim tarvic-ports; do
   said=$("/usr/bin/$program" --version)
   [ "$said" = "$program $version" ] || { echo "$program --version says \"$said\", the package is $version"; exit 1; }
 done
-command -v man >/dev/null && for page in tarvic tarvic-sim tarvic-ports; do
-  man -w "$page" >/dev/null || { echo "no manual page $page(1)"; exit 1; }
-done
 
 bash tools/demo.sh --installed
 
