@@ -213,6 +213,9 @@ void CComPort::StopReader() {
     m_bStopReader.store(true);
     SetEvent(m_hStopEvent);
     if (m_hPort != INVALID_HANDLE_VALUE) {
+        // A new event mask ends a pending WaitCommEvent; not every serial driver lets a
+        // cancel end it.
+        SetCommMask(m_hPort, 0);
         CancelIoEx(m_hPort, nullptr);
     }
     WaitForSingleObject(m_hThread, INFINITE);
@@ -325,6 +328,8 @@ bool CComPort::ReaderLoop() {
                     break;
                 }
                 if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                    // The wait is this thread's own, so ending it here cannot come too early.
+                    SetCommMask(m_hPort, 0);
                     CancelPending(&ov);
                     if (m_bStopReader.load()) {
                         break;

@@ -10,7 +10,6 @@
 // driver's polling), which counts against the tool.
 #include <stdlib.h>
 
-#include <QApplication>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -21,9 +20,8 @@
 
 #include "app/tarvicDlg.h"
 #include "platform/posix/seam.h"
-#include "platform/ui/qt/qt_app.h"
+#include "platform/ui/test_driver.h"
 #include "sim/sim.h"
-#include "tests/ui/ui_driver.h"
 
 namespace {
 
@@ -49,21 +47,7 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    char tmpl[] = "/tmp/tarvic-bench-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) {
-        return 1;
-    }
-    setenv("XDG_CONFIG_HOME", tmpl, 1);
-    QApplication app(argc, argv);
-    ui::SetUpApplication();
-
+int Bench(int runs, const char* tmpl) {
     tarvic::posix::Ops ops = tarvic::posix::RealOps();
     ops.CreateFileA = TimedCreateFile;
     tarvic::posix::ScopedOps timedOpen(ops);
@@ -108,7 +92,6 @@ int main(int argc, char** argv) {
             },
             600000);
     }
-    std::filesystem::remove_all(tmpl);
     if (gprs.empty()) {
         return 1;
     }
@@ -132,4 +115,18 @@ int main(int argc, char** argv) {
         "median %.1f ms, worst %.1f ms\n",
         Median(rs485), Median(rs485Above), *std::max_element(rs485Above.begin(), rs485Above.end()));
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    char tmpl[] = "/tmp/tarvic-bench-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) {
+        return 1;
+    }
+    setenv("XDG_CONFIG_HOME", tmpl, 1);
+    const int result = uitest::RunUi(argc, argv, [&] { return Bench(runs, tmpl); });
+    std::filesystem::remove_all(tmpl);
+    return result;
 }

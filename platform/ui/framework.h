@@ -31,6 +31,12 @@ typedef struct tagRECT {
 
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WORD language);
 int WINAPI GetSystemMetrics(int index);
+#else
+// Message boxes go through the framework, so that CancelMessageBoxes can end them.
+namespace ui {
+int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WORD language);
+}
+#define MessageBoxExA ::ui::ShowMessageBox
 #endif
 
 #ifndef IDOK

@@ -13,9 +13,9 @@
 
 #include "app/tarvicDlg.h"
 #include "platform/posix/seam.h"
+#include "platform/ui/test_driver.h"
 #include "sim/sim.h"
 #include "tests/e2e/WebServer.h"
-#include "tests/ui/ui_driver.h"
 
 namespace {
 

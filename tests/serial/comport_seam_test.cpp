@@ -72,7 +72,7 @@ struct Faults {
     Fault createFile, getCommState, setCommState, setCommMask, setCommTimeouts, escape;
     Fault closePort, readFile, waitCommEvent, getOverlapped, resetEvent, setEvent;
     Fault createThread, createEvent, waitMultiple;
-    Fault writeFails, writePends, writeLate;
+    Fault writeFails, writePends, writeLate, cancelIgnored;
     std::atomic<DWORD> waitResult{WAIT_FAILED};  // what a hit on waitMultiple answers
     std::atomic<DWORD> waitMs{0};                // waitMultiple: only waits this long (0: any)
     std::atomic<DWORD> readPassMs{0};            // shortens the reader's 10 s read wait
@@ -82,10 +82,10 @@ struct Faults {
     Texts log;  // the restoring calls, in order
 
     void Clear() {
-        for (Fault* f :
-             {&createFile, &getCommState, &setCommState, &setCommMask, &setCommTimeouts, &escape,
-              &closePort, &readFile, &waitCommEvent, &getOverlapped, &resetEvent, &setEvent,
-              &createThread, &createEvent, &waitMultiple, &writeFails, &writePends, &writeLate}) {
+        for (Fault* f : {&createFile, &getCommState, &setCommState, &setCommMask, &setCommTimeouts,
+                         &escape, &closePort, &readFile, &waitCommEvent, &getOverlapped,
+                         &resetEvent, &setEvent, &createThread, &createEvent, &waitMultiple,
+                         &writeFails, &writePends, &writeLate, &cancelIgnored}) {
             f->Clear();
         }
         waitResult = WAIT_FAILED;
@@ -223,6 +223,11 @@ const posix::Ops& FaultOps() {
                 return Refuse(ERROR_IO_PENDING);  // done, but told as pending
             }
             return ok;
+        };
+        o.CancelIoEx = [](HANDLE h, LPOVERLAPPED ov) -> BOOL {
+            // As some serial drivers do: nothing to cancel, and the operation goes on.
+            return g_faults.cancelIgnored.Hit() ? Refuse(ERROR_NOT_FOUND)
+                                                : RealOps().CancelIoEx(h, ov);
         };
         o.Sleep = [](DWORD ms) {
             const bool onReader = std::this_thread::get_id() != g_caller.load();
@@ -652,6 +657,25 @@ struct Sink : CComPort {
     explicit Sink(Texts* t) : texts(t) {}
     void OnError(const char* text) override { texts->emplace_back(text); }
 };
+
+TEST_F(Seam, CloseEndsAPendingLineEventWaitThatCancellingLeavesAlone) {
+    g_faults.cancelIgnored.Arm(Who::kAny, -1);
+    OpenPort();
+    SleepMs(50);  // the reader now waits for a line event
+    const auto start = Clock::now();
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        EXPECT_TRUE(port.Close());
+        closed = true;
+    });
+    const bool prompt = Eventually([&] { return closed.load(); }, 1000);
+    if (!prompt) {
+        pty.Send({0x55});  // a byte ends the wait, so that the test itself can end
+    }
+    closer.join();
+    EXPECT_TRUE(prompt) << "Close took " << MsSince(start) << " ms";
+    EXPECT_TRUE(port.Errors().empty()) << ::testing::PrintToString(port.Errors());
+}
 
 TEST_F(Seam, DestructionPutsBackLineSettingsThenTimeOutsThenCloses) {
     Texts seen;

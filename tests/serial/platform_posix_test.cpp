@@ -314,6 +314,21 @@ TEST_F(OpenPort, CharacterEventIsLatchedNotLevel) {
     EXPECT_EQ(mask, EV_RXCHAR);
 }
 
+TEST_F(OpenPort, ANewEventMaskEndsAPendingWaitWithAnEmptyMask) {
+    DWORD mask = EV_RXCHAR;
+    Overlapped o;
+    ASSERT_FALSE(WaitCommEvent(port, &mask, &o.ov));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    ASSERT_TRUE(SetCommMask(port, 0));
+    EXPECT_TRUE(o.Signalled());
+    DWORD n;
+    EXPECT_TRUE(GetOverlappedResult(port, &o.ov, &n, FALSE));
+    EXPECT_EQ(mask, 0u);
+    // With no event asked for, there is nothing to wait for.
+    EXPECT_FALSE(WaitCommEvent(port, &mask, &o.ov));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
 TEST_F(OpenPort, IntervalReadWaitsForTheFirstByteThenEndsOnSilence) {
     SetInterval(30);
     BYTE buf[1000];

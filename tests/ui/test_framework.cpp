@@ -1,25 +1,16 @@
-// The framework over Qt with a plain dialog on the program's template: layout from dialog
-// units, tab order, control calls and message boxes from another thread.
+// The framework with a plain dialog on the program's template: layout from dialog units,
+// tab order, control calls and message boxes from another thread.
 #include <gtest/gtest.h>
 
-#include <QFontMetrics>
-#include <QLabel>
-#include <QPushButton>
-#include <QTimer>
-#include <QWidget>
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
 
-#include "platform/ui/qt/backend.h"
+#include "platform/ui/test_driver.h"
 #include "res/resource.h"
-#include "tests/ui/ui_driver.h"
 
 namespace {
-
-QWidget* WidgetOf(const CWnd* w) {
-    return w ? ui::ToWidget(w->GetSafeHwnd()) : nullptr;
-}
 
 const char kCantOpen[] =
     "\xcd\xe5 \xf3\xe4\xe0\xe5\xf2\xf1\xff \xee\xf2\xea\xf0\xfb\xf2\xfc COM "
@@ -34,47 +25,62 @@ class Dialog : public CDialog {
 TEST(Framework, DialogUnitsGiveAWindowWhoseControlsFitAndDoNotOverlap) {
     Dialog dlg;
     uitest::RunModal(dlg, [&] {
-        QWidget* window = WidgetOf(&dlg);
-        ASSERT_NE(window, nullptr);
+        RECT client{};
+        dlg.GetClientRect(&client);
+        ASSERT_GT(client.right, 0);
         // The Windows rule, from the font's own metrics.
-        const QFontMetrics fm(window->font());
         const int bx =
-            (fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
+            (uitest::TextWidth(dlg, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
              1) /
             2;
-        const int by = fm.height();
-        EXPECT_EQ(window->width(), (137 * bx + 2) / 4);
-        EXPECT_EQ(window->height(), (106 * by + 4) / 8);
+        const int by = uitest::LineHeight(dlg);
+        EXPECT_EQ(client.right, (137 * bx + 2) / 4);
+        EXPECT_EQ(client.bottom, (106 * by + 4) / 8);
 
+        const auto controls = uitest::Controls(dlg);
+        auto rectOf = [&](int id) {
+            for (const auto& c : controls) {
+                if (c.id == id) {
+                    return c.rect;
+                }
+            }
+            ADD_FAILURE() << "no control " << id;
+            return uitest::Rect{};
+        };
         const int ids[] = {IDOK, IDC_URL, IDC_GPRS_PORT, IDC_LOG, IDC_485_PORT};
-        std::vector<QRect> rects;
+        std::vector<uitest::Rect> rects;
         for (int id : ids) {
-            rects.push_back(WidgetOf(dlg.GetDlgItem(id))->geometry());
+            rects.push_back(rectOf(id));
         }
-        for (QLabel* label : window->findChildren<QLabel*>()) {
-            rects.push_back(label->geometry());
+        for (const auto& label : controls) {
+            if (label.className != "static") {
+                continue;
+            }
+            rects.push_back(label.rect);
             // Nothing clipped: the text fits its label.
-            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
-                << label->text().toStdString();
+            EXPECT_LE(label.textWidth, label.rect.width) << label.text;
         }
-        auto* start = qobject_cast<QPushButton*>(WidgetOf(dlg.GetDlgItem(IDOK)));
-        ASSERT_NE(start, nullptr);
-        EXPECT_EQ(start->text(), "ПУСК");
-        EXPECT_LT(start->fontMetrics().horizontalAdvance(start->text()), start->width());
+        const auto start = std::find_if(controls.begin(), controls.end(),
+                                        [](const auto& c) { return c.id == IDOK; });
+        ASSERT_NE(start, controls.end());
+        EXPECT_EQ(start->className, "button");
+        EXPECT_EQ(start->text, "ПУСК");
+        EXPECT_LT(start->textWidth, start->rect.width);
         ASSERT_EQ(rects.size(), 7u);
+        const uitest::Rect window{0, 0, client.right, client.bottom};
         for (size_t i = 0; i < rects.size(); ++i) {
-            EXPECT_TRUE(window->rect().contains(rects[i])) << i;
-            EXPECT_GT(rects[i].width(), 0);
-            EXPECT_GT(rects[i].height(), 0);
+            EXPECT_TRUE(window.Contains(rects[i])) << i;
+            EXPECT_GT(rects[i].width, 0);
+            EXPECT_GT(rects[i].height, 0);
             for (size_t j = i + 1; j < rects.size(); ++j) {
-                EXPECT_FALSE(rects[i].intersects(rects[j])) << i << " and " << j;
+                EXPECT_FALSE(rects[i].Intersects(rects[j])) << i << " and " << j;
             }
         }
         // Positions follow the template: START right of the GPRS list, the RS-485 list under it.
-        const QRect gprs = rects[2];
-        EXPECT_GT(rects[0].left(), gprs.right());
-        EXPECT_GT(rects[4].top(), gprs.bottom());
-        EXPECT_EQ(rects[4].left(), gprs.left());
+        const uitest::Rect gprs = rects[2];
+        EXPECT_GE(rects[0].x, gprs.x + gprs.width);
+        EXPECT_GE(rects[4].y, gprs.y + gprs.height);
+        EXPECT_EQ(rects[4].x, gprs.x);
     });
 }
 
@@ -141,7 +147,7 @@ TEST(Framework, ABoxFromTheUiThreadIsModal) {
     std::optional<uitest::MessageBoxInfo> seen;
     int result = 0;
     uitest::RunModal(dlg, [&] {
-        QTimer::singleShot(0, [&] {
+        uitest::Soon([&] {
             seen = uitest::WaitForMessageBox();
             uitest::ClickMessageBoxOk();
         });

@@ -1,26 +1,19 @@
 // The program's main dialog, run as a person would run it, under the offscreen platform.
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QIcon>
-#include <QImage>
-#include <QLabel>
-#include <QTimer>
-#include <QWidget>
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <thread>
 
 #include "app/tarvicDlg.h"
-#include "platform/ui/qt/backend.h"
-#include "tests/ui/ui_driver.h"
+#include "platform/ui/test_driver.h"
 
 namespace {
-
-QWidget* WidgetOf(const CWnd* w) {
-    return w ? ui::ToWidget(w->GetSafeHwnd()) : nullptr;
-}
 
 CComboBox* Combo(CTarvicDlg& dlg, int id) {
     return static_cast<CComboBox*>(dlg.GetDlgItem(id));
@@ -57,18 +50,24 @@ TEST(MainDialog, FirstDisplay) {
         EXPECT_FALSE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
         EXPECT_TRUE(dlg.GetDlgItem(IDC_URL)->IsWindowVisible());
 
-        QWidget* window = WidgetOf(&dlg);
-        EXPECT_EQ(window->windowTitle(), "tarvic GPRS");
-        QStringList labels;
-        for (QLabel* label : window->findChildren<QLabel*>()) {
-            EXPECT_TRUE(label->isVisible());
-            labels << label->text();
+        CString title;
+        dlg.GetWindowText(title);
+        EXPECT_EQ(title, "tarvic GPRS");
+        std::vector<std::string> labels;
+        for (const auto& c : uitest::Controls(dlg)) {
+            if (c.className == "static") {
+                EXPECT_TRUE(c.visible);
+                labels.push_back(c.text);
+            }
         }
-        labels.sort();
-        EXPECT_EQ(labels, (QStringList{"485-й", "url"}));
-        const QList<QSize> sizes = window->windowIcon().availableSizes();
-        EXPECT_TRUE(sizes.contains(QSize(32, 32)));
-        EXPECT_TRUE(sizes.contains(QSize(16, 16)));
+        std::sort(labels.begin(), labels.end());
+        EXPECT_EQ(labels, (std::vector<std::string>{"485-й", "url"}));
+        const auto sizes = uitest::WindowIconSizes(dlg);
+        auto has = [&](uitest::Size size) {
+            return std::find(sizes.begin(), sizes.end(), size) != sizes.end();
+        };
+        EXPECT_TRUE(has({32, 32}));
+        EXPECT_TRUE(has({16, 16}));
     });
 }
 
@@ -121,15 +120,14 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
         bool openAfter = false;
         const INT_PTR result = uitest::RunModal(dlg, [&] {
             // START may answer with a box (no such port here); a person dismisses it.
-            QTimer dismiss;
-            QObject::connect(&dismiss, &QTimer::timeout, [] { uitest::ClickMessageBoxOk(); });
-            dismiss.start(20);
-            c.act(dlg);
-            uitest::Pump(50);
-            openAfter = uitest::IsOpen(dlg);
-            if (openAfter) {
-                uitest::PressKey(dlg, uitest::Key::Escape);
-            }
+            uitest::DismissingBoxes([&] {
+                c.act(dlg);
+                uitest::Pump(50);
+                openAfter = uitest::IsOpen(dlg);
+                if (openAfter) {
+                    uitest::PressKey(dlg, uitest::Key::Escape);
+                }
+            });
         });
         EXPECT_EQ(openAfter, !c.ends) << c.name;
         EXPECT_EQ(result, IDCANCEL) << c.name;
@@ -169,42 +167,45 @@ TEST(MainDialog, TheLogStaysHiddenAndInOrderWhenAnotherThreadFillsIt) {
 }
 
 TEST(MainDialog, TheIconIsTwoSixteenColourImages) {
-    QFile file(":/app/tarvic.ico");
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray ico = file.readAll();
-    auto u16 = [&](int at) { return quint8(ico[at]) | quint8(ico[at + 1]) << 8; };
-    auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
-    ASSERT_GE(ico.size(), 6 + 2 * 16);
+    std::ifstream file(std::string(TARVIC_RES_DIR) + "/tarvic.ico", std::ios::binary);
+    ASSERT_TRUE(file.is_open());
+    const std::string ico{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    auto byte = [&](int at) { return static_cast<uint8_t>(ico[at]); };
+    auto u16 = [&](int at) { return byte(at) | byte(at + 1) << 8; };
+    auto u32 = [&](int at) { return uint32_t(u16(at)) | uint32_t(u16(at + 2)) << 16; };
+    ASSERT_GE(ico.size(), 6u + 2 * 16);
     EXPECT_EQ(u16(2), 1);  // icon
     ASSERT_EQ(u16(4), 2);
     std::vector<int> sizes;
     for (int i = 0; i < 2; ++i) {
         const int entry = 6 + 16 * i;
-        sizes.push_back(quint8(ico[entry]));
-        EXPECT_EQ(quint8(ico[entry + 2]), 16);  // colours
-        EXPECT_EQ(u16(entry + 6), 4);           // bits per pixel
-        const quint32 offset = u32(entry + 12);
-        ASSERT_LT(offset + 40, quint32(ico.size()));
+        sizes.push_back(byte(entry));
+        EXPECT_EQ(byte(entry + 2), 16);  // colours
+        EXPECT_EQ(u16(entry + 6), 4);    // bits per pixel
+        const uint32_t offset = u32(entry + 12);
+        ASSERT_LT(offset + 40, ico.size());
         EXPECT_EQ(u16(offset + 14), 4);  // the image's own header agrees
     }
     EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
-    const ui::IconData* icon = ui::LoadAppIcon(IDR_MAINFRAME);
+    const HICON icon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
     ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->large.size(), QSize(32, 32));
-    EXPECT_EQ(icon->small.size(), QSize(16, 16));
+    const uitest::Image large = uitest::IconImage(icon, true);
+    const uitest::Image small = uitest::IconImage(icon, false);
+    EXPECT_EQ((uitest::Size{large.width, large.height}), (uitest::Size{32, 32}));
+    EXPECT_EQ((uitest::Size{small.width, small.height}), (uitest::Size{16, 16}));
 }
 
 // True when every opaque pixel of the icon is on the image at (x, y).
-bool IconAt(const QImage& image, const QImage& icon, int x, int y) {
+bool IconAt(const uitest::Image& image, const uitest::Image& icon, int x, int y) {
     int compared = 0;
-    for (int j = 0; j < icon.height(); ++j) {
-        for (int i = 0; i < icon.width(); ++i) {
-            const QRgb p = icon.pixel(i, j);
-            if (qAlpha(p) != 255 || !image.rect().contains(x + i, y + j)) {
+    for (int j = 0; j < icon.height; ++j) {
+        for (int i = 0; i < icon.width; ++i) {
+            const uint32_t p = icon.At(i, j);
+            if ((p >> 24) != 255 || !image.Has(x + i, y + j)) {
                 continue;
             }
             ++compared;
-            if ((image.pixel(x + i, y + j) & 0xFFFFFF) != (p & 0xFFFFFF)) {
+            if ((image.At(x + i, y + j) & 0xFFFFFF) != (p & 0xFFFFFF)) {
                 return false;
             }
         }
@@ -223,25 +224,19 @@ TEST(MainDialog, TheMinimisedDialogCentresItsIconRoundingTowardZero) {
         {31, 40, 0, 4},
         {80, 33, 24, 1},
     };
-    const QImage icon = ui::LoadAppIcon(IDR_MAINFRAME)->large;
+    const uitest::Image icon = uitest::IconImage(AfxGetApp()->LoadIcon(IDR_MAINFRAME), true);
+    ASSERT_EQ(icon.width, 32);
     for (const Case& c : cases) {
         CTarvicDlg dlg;
-        QImage shown;
-        QImage normal;
+        uitest::Image shown;
+        uitest::Image normal;
         uitest::RunModal(dlg, [&] {
-            QWidget* window = WidgetOf(&dlg);
-            window->setFixedSize(c.width, c.height);
+            uitest::Resize(dlg, c.width, c.height);
             // The dialog's own painting, without the controls on top of it.
-            auto paint = [&] {
-                QImage image(window->size(), QImage::Format_ARGB32);
-                image.fill(Qt::black);
-                window->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
-                return image;
-            };
-            normal = paint();
-            window->showMinimized();
+            normal = uitest::PaintedWindow(dlg);
+            uitest::Minimise(dlg);
             ASSERT_TRUE(uitest::WaitUntil([&] { return dlg.IsIconic() == TRUE; }));
-            shown = paint();
+            shown = uitest::PaintedWindow(dlg);
         });
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
         EXPECT_TRUE(IconAt(shown, icon, c.x, c.y));

@@ -1,13 +1,36 @@
 // The resource script reader, on the program's own script and on small scripts of its own.
 #include <gtest/gtest.h>
 
-#include "platform/ui/qt/backend.h"
+#include <fstream>
+#include <sstream>
+
+#include "platform/ui/framework.h"
 #include "platform/ui/resource_script.h"
 #include "res/resource.h"
 
 namespace {
 
 using namespace ui::rc;
+
+std::string FileText(const std::string& name) {
+    std::ifstream in(std::string(TARVIC_RES_DIR) + "/" + name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The program's script with its identifier header, as the back ends read them.
+const Script& ProgramScript() {
+    static const Script script = [] {
+        Symbols symbols = BuiltinSymbols();
+        ReadHeader(FileText("resource.h"), symbols);
+        Script s;
+        std::string error;
+        EXPECT_TRUE(ReadScript(FileText("tarvic.rc"), symbols, s, &error)) << error;
+        return s;
+    }();
+    return script;
+}
 
 bool Read(const char* text, Script& script, std::string* error = nullptr) {
     Symbols symbols = BuiltinSymbols();
@@ -16,7 +39,7 @@ bool Read(const char* text, Script& script, std::string* error = nullptr) {
 }
 
 TEST(ResourceScript, TheProgramsDialogTemplate) {
-    const Dialog* d = ui::AppResources().FindDialog(IDD_TARVIC_DIALOG);
+    const Dialog* d = ProgramScript().FindDialog(IDD_TARVIC_DIALOG);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->caption, "tarvic GPRS");
     EXPECT_EQ(d->cx, 137);
@@ -63,7 +86,7 @@ TEST(ResourceScript, TheProgramsDialogTemplate) {
     EXPECT_NE(d->controls[3].style & style::kComboSort, 0u);
     EXPECT_NE(d->controls[5].style & style::kComboSort, 0u);
     EXPECT_EQ(d->controls[4].style & style::kListSort, 0u);
-    EXPECT_EQ(ui::AppResources().icons.at(IDR_MAINFRAME), "tarvic.ico");
+    EXPECT_EQ(ProgramScript().icons.at(IDR_MAINFRAME), "tarvic.ico");
 }
 
 TEST(ResourceScript, DefaultsNotAndGenericControls) {

@@ -8,9 +8,10 @@
 #include <mutex>
 
 #include "platform/ui/cp1251.h"
-#include "platform/ui/qt/backend.h"
+#include "platform/ui/framework.h"
+#include "platform/ui/qt/handles.h"
 #include "platform/ui/qt/qt_app.h"
-#include "platform/ui/qt/ui_thread.h"
+#include "platform/ui/ui_thread.h"
 
 namespace ui {
 namespace {

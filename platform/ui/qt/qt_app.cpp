@@ -3,8 +3,6 @@
 #include <QApplication>
 #include <QStyleFactory>
 
-#include "platform/ui/qt/ui_thread.h"
-
 namespace ui {
 
 void SetUpApplication() {

@@ -1,4 +1,4 @@
-#include "platform/ui/qt/ui_thread.h"
+#include "platform/ui/ui_thread.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+
+#include "platform/ui/qt/qt_app.h"
 
 namespace ui {
 namespace {

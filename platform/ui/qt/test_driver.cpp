@@ -1,8 +1,11 @@
-#include "tests/ui/ui_driver.h"
+// The test driver over Qt: widgets found through the framework's handles, input given
+// with QTest as the keyboard and mouse would give it.
+#include "platform/ui/test_driver.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -11,7 +14,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "platform/ui/qt/backend.h"
+#include "platform/ui/backend.h"
+#include "platform/ui/qt/handles.h"
+#include "platform/ui/qt/qt_app.h"
 
 namespace uitest {
 namespace {
@@ -50,7 +55,46 @@ BoxIcon IconOf(const QMessageBox* box) {
     }
 }
 
+QString TextOf(const QWidget* w) {
+    if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
+        return edit->text();
+    }
+    if (auto* combo = qobject_cast<const QComboBox*>(w)) {
+        return combo->currentText();
+    }
+    if (auto* button = qobject_cast<const QPushButton*>(w)) {
+        return button->text();
+    }
+    if (auto* label = qobject_cast<const QLabel*>(w)) {
+        return label->text();
+    }
+    return QString();
+}
+
+Image ToImage(const QImage& source) {
+    const QImage argb = source.convertToFormat(QImage::Format_ARGB32);
+    Image image;
+    image.width = argb.width();
+    image.height = argb.height();
+    image.pixels.reserve(static_cast<size_t>(image.width) * image.height);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            image.pixels.push_back(argb.pixel(x, y));
+        }
+    }
+    return image;
+}
+
 }  // namespace
+
+int RunUi(int& argc, char** argv, const std::function<int()>& body) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    ui::SetUpApplication();
+    return body();
+}
 
 INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script, int timeoutMs) {
     bool timedOut = false;
@@ -90,6 +134,17 @@ void Pump(int ms) {
     QElapsedTimer clock;
     clock.start();
     PumpMessagesUntil([&] { return clock.hasExpired(ms); });
+}
+
+void Soon(const std::function<void()>& fn) {
+    QTimer::singleShot(0, fn);
+}
+
+void DismissingBoxes(const std::function<void()>& act) {
+    QTimer dismiss;
+    QObject::connect(&dismiss, &QTimer::timeout, [] { ClickMessageBoxOk(); });
+    dismiss.start(20);
+    act();
 }
 
 bool IsOpen(const CWnd& dlg) {
@@ -159,7 +214,7 @@ int FocusedControlId(const CWnd& dlg) {
     if (!focus) {
         return 0;
     }
-    for (const auto& c : ui::UiBackend::Controls(const_cast<CWnd*>(&dlg))) {
+    for (const auto& c : ui::UiBackend::Controls(&dlg)) {
         const QWidget* w = ui::ToWidget(c->GetSafeHwnd());
         if (w && (w == focus || w->isAncestorOf(focus))) {
             return c->GetDlgCtrlID();
@@ -174,18 +229,7 @@ bool IsDefaultButton(const CWnd& dlg, int id) {
 }
 
 std::string ShownText(const CWnd& dlg, int id) {
-    const QWidget* w = Control(dlg, id);
-    QString text;
-    if (auto* edit = qobject_cast<const QLineEdit*>(w)) {
-        text = edit->text();
-    } else if (auto* combo = qobject_cast<const QComboBox*>(w)) {
-        text = combo->currentText();
-    } else if (auto* button = qobject_cast<const QPushButton*>(w)) {
-        text = button->text();
-    } else if (auto* label = qobject_cast<const QLabel*>(w)) {
-        text = label->text();
-    }
-    return text.toStdString();
+    return TextOf(Control(dlg, id)).toStdString();
 }
 
 std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
@@ -196,6 +240,85 @@ std::vector<std::string> ListEntries(const CWnd& dlg, int id) {
         }
     }
     return entries;
+}
+
+std::vector<ControlInfo> Controls(const CWnd& dlg) {
+    std::vector<ControlInfo> infos;
+    for (const auto& c : ui::UiBackend::Controls(&dlg)) {
+        const QWidget* w = ui::ToWidget(c->GetSafeHwnd());
+        if (!w) {
+            continue;
+        }
+        ControlInfo info;
+        info.id = c->GetDlgCtrlID();
+        if (qobject_cast<const QPushButton*>(w)) {
+            info.className = "button";
+        } else if (qobject_cast<const QLineEdit*>(w)) {
+            info.className = "edit";
+        } else if (qobject_cast<const QLabel*>(w)) {
+            info.className = "static";
+        } else if (qobject_cast<const QComboBox*>(w)) {
+            info.className = "combobox";
+        } else if (qobject_cast<const QListWidget*>(w)) {
+            info.className = "listbox";
+        }
+        const QString text = TextOf(w);
+        info.text = text.toStdString();
+        const QRect g = w->geometry();
+        info.rect = {g.x(), g.y(), g.width(), g.height()};
+        info.textWidth = w->fontMetrics().horizontalAdvance(text);
+        info.visible = w->isVisible();
+        infos.push_back(info);
+    }
+    return infos;
+}
+
+int TextWidth(const CWnd& dlg, const std::string& utf8) {
+    const QWidget* w = Window(dlg);
+    return w ? w->fontMetrics().horizontalAdvance(QString::fromStdString(utf8)) : 0;
+}
+
+int LineHeight(const CWnd& dlg) {
+    const QWidget* w = Window(dlg);
+    return w ? w->fontMetrics().height() : 0;
+}
+
+std::vector<Size> WindowIconSizes(const CWnd& dlg) {
+    std::vector<Size> sizes;
+    if (const QWidget* w = Window(dlg)) {
+        for (const QSize& s : w->windowIcon().availableSizes()) {
+            sizes.push_back({s.width(), s.height()});
+        }
+    }
+    return sizes;
+}
+
+Image IconImage(HICON icon, bool large) {
+    const ui::IconData* data = ui::ToIcon(icon);
+    return data ? ToImage(large ? data->large : data->small) : Image();
+}
+
+Image PaintedWindow(const CWnd& dlg) {
+    QWidget* w = Window(dlg);
+    if (!w) {
+        return {};
+    }
+    QImage image(w->size(), QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    w->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    return ToImage(image);
+}
+
+void Resize(CWnd& dlg, int width, int height) {
+    if (QWidget* w = Window(dlg)) {
+        w->setFixedSize(width, height);
+    }
+}
+
+void Minimise(CWnd& dlg) {
+    if (QWidget* w = Window(dlg)) {
+        w->showMinimized();
+    }
 }
 
 std::vector<MessageBoxInfo> OpenMessageBoxes() {

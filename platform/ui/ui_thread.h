@@ -1,4 +1,5 @@
-// Carrying calls from other threads over to the UI thread.
+// Carrying calls from other threads over to the UI thread. IsUiThread and RunOnUiThread
+// come from the back end; the rest is built on them.
 #pragma once
 
 #include <functional>
@@ -8,10 +9,6 @@
 namespace ui {
 
 bool IsUiThread();
-
-// Makes the UI thread able to serve calls from other threads. Called on the UI thread
-// before anything else may call in (dialog start, entry point, test start).
-void StartServingCalls();
 
 // Runs fn on the UI thread and returns once it has run: at once when called there,
 // otherwise by a request that the UI thread serves between its events. False when no UI
@@ -36,8 +33,5 @@ auto OnUiThread(F&& fn) {
         return OnUiThreadOr(std::forward<F>(fn), R{});
     }
 }
-
-// Serves the queued requests now (called by the UI thread's own waits).
-void ServePendingCalls();
 
 }  // namespace ui

@@ -1,12 +1,11 @@
-// The application's resources, embedded in the program by tarvic_ui_add_resources().
+#include "platform/ui/qt/resources.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <map>
 #include <memory>
 #include <mutex>
-
-#include "platform/ui/qt/backend.h"
 
 namespace ui {
 namespace {
@@ -82,3 +81,7 @@ const IconData* LoadAppIcon(int id) {
 }
 
 }  // namespace ui
+
+HICON CWinApp::LoadIcon(UINT id) const {
+    return ui::ToHicon(ui::LoadAppIcon(static_cast<int>(id)));
+}

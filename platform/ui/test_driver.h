@@ -1,5 +1,7 @@
-// Drives a real dialog the way a person would, for tests under Qt's offscreen platform.
-// Everything here runs on the test's main thread, which is the UI thread.
+// Drives a real dialog the way a person would, for tests and benchmarks. The interface is
+// the same for every back end; each back end implements it (qt/test_driver.cpp), so the
+// same tests drive each. Everything here runs on the program's main thread, which is the
+// UI thread (see RunUi).
 //
 //   CTarvicDlg dlg;
 //   const INT_PTR result = uitest::RunModal(dlg, [&] {
@@ -12,6 +14,7 @@
 //   });
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,6 +26,11 @@ namespace uitest {
 
 constexpr INT_PTR kTimedOut = -2;
 
+// Makes this thread the UI thread with the toolkit's application object, runs body and
+// returns its result: main() of a program that drives dialogs. Without a display named by
+// the environment the windows are off screen.
+int RunUi(int& argc, char** argv, const std::function<int()>& body);
+
 // Runs dlg.DoModal() on this thread. script runs inside the dialog's event loop once the
 // window is up. When script returns and the dialog is still open, the driver closes it as
 // the close box would (OnCancel). If timeoutMs passes first, open boxes are dismissed, the
@@ -33,6 +41,11 @@ INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script, int timeoutM
 bool WaitUntil(const std::function<bool()>& cond, int timeoutMs = 5000);
 // Serves events for ms milliseconds.
 void Pump(int ms);
+// Runs fn from the event loop once the caller is back in it (a dialog's loop or a wait):
+// for dealing with a box that the caller is about to bring up on this thread.
+void Soon(const std::function<void()>& fn);
+// Runs act while every message box that comes up is dismissed with OK, as a person would.
+void DismissingBoxes(const std::function<void()>& act);
 
 bool IsOpen(const CWnd& dlg);
 
@@ -54,6 +67,52 @@ bool IsDefaultButton(const CWnd& dlg, int id);
 std::string ShownText(const CWnd& dlg, int id);
 // A list box's entries as UTF-8.
 std::vector<std::string> ListEntries(const CWnd& dlg, int id);
+
+// Pixels, in the dialog's client area.
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool Contains(const Rect& r) const {
+        return r.x >= x && r.y >= y && r.x + r.width <= x + width && r.y + r.height <= y + height;
+    }
+    bool Intersects(const Rect& r) const {
+        return x < r.x + r.width && r.x < x + width && y < r.y + r.height && r.y < y + height;
+    }
+};
+struct ControlInfo {
+    int id = 0;
+    std::string className;  // as in the template: "button", "static", "combobox" ...
+    std::string text;       // what it shows, UTF-8
+    Rect rect;
+    int textWidth = 0;  // the width of text in the control's font
+    bool visible = false;
+};
+// Every control of the dialog, in template order.
+std::vector<ControlInfo> Controls(const CWnd& dlg);
+// The width of a UTF-8 text and the height of a line in the dialog's font.
+int TextWidth(const CWnd& dlg, const std::string& utf8);
+int LineHeight(const CWnd& dlg);
+
+struct Size {
+    int width = 0, height = 0;
+    bool operator==(const Size&) const = default;
+};
+// The sizes of the images the window's icon has (title bar, task switcher).
+std::vector<Size> WindowIconSizes(const CWnd& dlg);
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;  // 0xAARRGGBB, row after row
+    bool Has(int x, int y) const { return x >= 0 && y >= 0 && x < width && y < height; }
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+// The icon's large (SM_CXICON x SM_CYICON) or small image.
+Image IconImage(HICON icon, bool large);
+// What the dialog paints itself on a black client area, without its controls.
+Image PaintedWindow(const CWnd& dlg);
+// Gives the dialog's client area this size, also when its template fixes the size.
+void Resize(CWnd& dlg, int width, int height);
+// Minimises the dialog as its title bar's button would.
+void Minimise(CWnd& dlg);
 
 enum class BoxIcon { None, Information, Warning, Error, Question };
 struct MessageBoxInfo {

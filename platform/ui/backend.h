@@ -1,0 +1,45 @@
+// What a back end of the dialog framework provides, and its access to the framework
+// classes' internals. The toolkit-neutral core (framework.cpp) holds the message maps,
+// data exchange, the dialog's default OK/Cancel, control lookup and the application
+// object; a back end (qt/ on Linux, win32/ on Windows) provides the rest:
+//
+//  - the UI thread: ui::IsUiThread, ui::RunOnUiThread (ui_thread.h);
+//  - windows and controls: CWnd::SetWindowText, GetWindowText, EnableWindow,
+//    IsWindowEnabled, IsWindowVisible, SetIcon, IsIconic, GetClientRect, DefWindowProc;
+//    every member of CComboBox and CListBox;
+//  - the modal loop: CDialog::DoModal (with its CDialog::ModalState), CDialog::EndDialog,
+//    PumpMessagesUntil, CWinApp::Run;
+//  - painting: CDC::DrawIcon, CPaintDC's constructor and destructor;
+//  - resources: CWinApp::LoadIcon, and the CMake function tarvic_ui_add_resources() that
+//    gives a program its resource script;
+//  - message boxes: MessageBoxExA, CancelMessageBoxes; GetSystemMetrics where the system
+//    has none;
+//  - the targets tarvic_ui (the framework), tarvic_ui_main (main(), which starts the
+//    application object) and tarvic_ui_driver (test_driver.h, for tests and benchmarks).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/ui/framework.h"
+
+namespace ui {
+
+// Friend of the framework classes.
+struct UiBackend {
+    static HWND& Hwnd(CWnd* w) { return w->m_hWnd; }
+    static void SetId(CWnd* w, int id) { w->m_nID = id; }
+    static std::vector<std::unique_ptr<CWnd>>& Controls(CWnd* w) { return w->m_controls; }
+    static const std::vector<std::unique_ptr<CWnd>>& Controls(const CWnd* w) {
+        return w->m_controls;
+    }
+    static LRESULT Dispatch(CWnd* w, UINT msg, WPARAM wp, LPARAM lp) {
+        return w->WindowProc(msg, wp, lp);
+    }
+    // A command from a control or the keyboard: IDOK and IDCANCEL go to OnOK and OnCancel.
+    static void Command(CDialog* d, int id);
+    static void Cancel(CDialog* d) { Command(d, IDCANCEL); }
+    static BOOL InitDialog(CDialog* d) { return d->OnInitDialog(); }
+};
+
+}  // namespace ui

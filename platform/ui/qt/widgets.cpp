@@ -1,0 +1,106 @@
+#include "platform/ui/qt/widgets.h"
+
+#include <QIcon>
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+#include "platform/ui/backend.h"
+#include "platform/ui/qt/handles.h"
+
+namespace ui {
+
+ComboWidget::ComboWidget(QWidget* parent, bool editable, bool sorted)
+    : QComboBox(parent), m_sorted(sorted) {
+    setEditable(editable);
+    setInsertPolicy(QComboBox::NoInsert);
+    setDuplicatesEnabled(true);
+    if (editable) {
+        setCompleter(nullptr);
+        connect(lineEdit(), &QLineEdit::textEdited, this, [this] { m_sel = -1; });
+    }
+    connect(this, &QComboBox::activated, this, [this](int index) { m_sel = index; });
+}
+
+int ComboWidget::Add(const QString& text) {
+    int index = count();
+    if (m_sorted) {
+        index = 0;
+        while (index < count() &&
+               QString::compare(itemText(index), text, Qt::CaseInsensitive) <= 0) {
+            ++index;
+        }
+    }
+    const QString typed = currentText();
+    const QSignalBlocker quiet(this);
+    insertItem(index, text);
+    if (m_sel >= index) {
+        ++m_sel;
+    }
+    // Adding an entry never selects one (Qt would select the first entry of an empty list).
+    if (currentIndex() != m_sel) {
+        setCurrentIndex(m_sel);
+    }
+    if (m_sel < 0 && isEditable()) {
+        setEditText(typed);
+    }
+    return index;
+}
+
+int ComboWidget::Select(int index) {
+    if (index < 0 || index >= count()) {
+        setCurrentIndex(-1);
+        m_sel = -1;
+        return CB_ERR;
+    }
+    setCurrentIndex(index);
+    m_sel = index;
+    return index;
+}
+
+int ListWidget::Add(const QString& text) {
+    int index = count();
+    if (m_sorted) {
+        index = 0;
+        while (index < count() &&
+               QString::compare(item(index)->text(), text, Qt::CaseInsensitive) <= 0) {
+            ++index;
+        }
+    }
+    insertItem(index, text);
+    return index;
+}
+
+DialogWindow::DialogWindow(CDialog* owner, QWidget* parent) : QDialog(parent), m_owner(owner) {}
+
+void DialogWindow::reject() {
+    if (m_owner) {
+        UiBackend::Cancel(m_owner);
+    }
+}
+
+void DialogWindow::accept() {
+    if (m_owner) {
+        UiBackend::Command(m_owner, IDOK);
+    }
+}
+
+void DialogWindow::paintEvent(QPaintEvent* e) {
+    if (m_owner) {
+        UiBackend::Dispatch(m_owner, WM_PAINT, 0, 0);
+    } else {
+        QDialog::paintEvent(e);
+    }
+}
+
+void SetWindowIcons(QWidget* w, HICON big, HICON small) {
+    QIcon icon;
+    if (const IconData* b = ToIcon(big)) {
+        icon.addPixmap(QPixmap::fromImage(b->large));
+    }
+    if (const IconData* s = ToIcon(small)) {
+        icon.addPixmap(QPixmap::fromImage(s->small));
+    }
+    w->setWindowIcon(icon);
+}
+
+}  // namespace ui

@@ -1,0 +1,54 @@
+// The Qt widgets behind the framework's combo boxes, list boxes and dialog windows.
+#pragma once
+
+#include <QComboBox>
+#include <QDialog>
+#include <QListWidget>
+
+#include "platform/ui/framework.h"
+
+namespace ui {
+
+// A combo box keeps its selection the way the dialog code expects it: none until one is
+// chosen, none again once the user types into the field.
+class ComboWidget : public QComboBox {
+  public:
+    ComboWidget(QWidget* parent, bool editable, bool sorted);
+    int Add(const QString& text);
+    int Select(int index);
+    int Selection() const { return m_sel; }
+
+  private:
+    bool m_sorted;
+    int m_sel = -1;
+};
+
+class ListWidget : public QListWidget {
+  public:
+    ListWidget(QWidget* parent, bool sorted) : QListWidget(parent), m_sorted(sorted) {}
+    int Add(const QString& text);
+
+  private:
+    bool m_sorted;
+};
+
+// The top-level window of a CDialog: routes Esc and the close box to OnCancel and the
+// paint event to the dialog's WM_PAINT handling.
+class DialogWindow : public QDialog {
+  public:
+    DialogWindow(CDialog* owner, QWidget* parent);
+    void Detach() { m_owner = nullptr; }
+
+  protected:
+    void reject() override;
+    void accept() override;
+    void paintEvent(QPaintEvent* e) override;
+
+  private:
+    CDialog* m_owner;
+};
+
+// Gives the window the icons' images (either may be nullptr).
+void SetWindowIcons(QWidget* w, HICON big, HICON small);
+
+}  // namespace ui

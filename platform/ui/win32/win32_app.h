@@ -1,0 +1,24 @@
+// What the Win32 back end's parts share: the UI thread's serving of other threads' calls,
+// texts in the wide characters that the system's calls take, and the message boxes' state.
+#pragma once
+
+#include <string>
+
+#include "platform/ui/framework.h"
+
+namespace ui {
+
+// Makes this thread the UI thread and able to serve other threads' calls (dialog start,
+// entry point, test start).
+void StartServingCalls();
+// Serves this thread's messages once, without waiting; false when WM_QUIT came.
+bool ServeMessages();
+
+// Windows-1251, as every text of the framework is, to and from wide characters.
+std::wstring Wide(const char* cp1251);
+std::string FromWide(const wchar_t* text, int length);
+
+// Lets non-UI threads show message boxes again (a new dialog starts).
+void AllowMessageBoxes();
+
+}  // namespace ui

@@ -1,0 +1,205 @@
+// The framework's windows and controls over the system's own. Every call is carried out
+// on the UI thread (see ui_thread.cpp), where the window handles live.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/ui/framework.h"
+#include "platform/ui/ui_thread.h"
+#include "platform/ui/win32/win32_app.h"
+
+using ui::OnUiThread;
+using ui::OnUiThreadOr;
+
+namespace {
+
+// A control's text through the wide-character calls.
+CString TextOf(HWND h) {
+    const int n = GetWindowTextLengthW(h);
+    std::vector<wchar_t> buf(static_cast<size_t>(n) + 1);
+    const int got = GetWindowTextW(h, buf.data(), n + 1);
+    return ui::FromWide(buf.data(), got);
+}
+
+CString ItemText(HWND h, UINT lenMsg, UINT textMsg, int index, int error) {
+    const LRESULT n = SendMessageW(h, lenMsg, static_cast<WPARAM>(index), 0);
+    if (n == error) {
+        return CString();
+    }
+    std::vector<wchar_t> buf(static_cast<size_t>(n) + 1);
+    const LRESULT got =
+        SendMessageW(h, textMsg, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buf.data()));
+    return got == error ? CString() : ui::FromWide(buf.data(), static_cast<int>(got));
+}
+
+}  // namespace
+
+// CWnd
+
+void CWnd::SetWindowText(const char* text) {
+    OnUiThread([&] {
+        if (m_hWnd) {
+            SetWindowTextW(m_hWnd, ui::Wide(text).c_str());
+        }
+    });
+}
+
+int CWnd::GetWindowText(CString& out) const {
+    out = OnUiThread([&] { return m_hWnd ? TextOf(m_hWnd) : CString(); });
+    return static_cast<int>(out.size());
+}
+
+BOOL CWnd::EnableWindow(BOOL enable) {
+    return OnUiThread([&]() -> BOOL {
+        if (!m_hWnd) {
+            return FALSE;
+        }
+        // A disabled control loses the focus, and a dialog whose focus is nowhere takes no
+        // key (Esc among them): the dialog itself takes it over.
+        const BOOL wasDisabled = ::EnableWindow(m_hWnd, enable);
+        const HWND parent = GetParent(m_hWnd);
+        const HWND focus = GetFocus();
+        if (!enable && parent && (focus == nullptr || focus == m_hWnd)) {
+            SetFocus(parent);
+        }
+        return wasDisabled;
+    });
+}
+
+BOOL CWnd::IsWindowEnabled() const {
+    return OnUiThread([&]() -> BOOL { return m_hWnd ? ::IsWindowEnabled(m_hWnd) : FALSE; });
+}
+
+BOOL CWnd::IsWindowVisible() const {
+    return OnUiThread([&]() -> BOOL { return m_hWnd ? ::IsWindowVisible(m_hWnd) : FALSE; });
+}
+
+HICON CWnd::SetIcon(HICON icon, BOOL big) {
+    return OnUiThread([&]() -> HICON {
+        HICON& slot = big ? m_hIconBig : m_hIconSmall;
+        const HICON previous = slot;
+        slot = icon;
+        if (m_hWnd) {
+            SendMessageW(m_hWnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
+                         reinterpret_cast<LPARAM>(icon));
+        }
+        return previous;
+    });
+}
+
+BOOL CWnd::IsIconic() const {
+    return OnUiThread([&]() -> BOOL { return m_hWnd ? ::IsIconic(m_hWnd) : FALSE; });
+}
+
+void CWnd::GetClientRect(LPRECT rect) const {
+    if (!rect) {
+        return;
+    }
+    *rect = OnUiThread([&] {
+        RECT r{0, 0, 0, 0};
+        if (m_hWnd) {
+            ::GetClientRect(m_hWnd, &r);
+        }
+        return r;
+    });
+}
+
+LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    return m_hWnd ? ::DefWindowProcW(m_hWnd, message, wParam, lParam) : 0;
+}
+
+// CComboBox, CListBox
+
+int CComboBox::AddString(const char* text) {
+    return OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            const std::wstring s = ui::Wide(text);
+            return h ? static_cast<int>(
+                           SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())))
+                     : CB_ERR;
+        },
+        CB_ERR);
+}
+
+int CComboBox::SetCurSel(int index) {
+    return OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            return h ? static_cast<int>(
+                           SendMessageW(h, CB_SETCURSEL, static_cast<WPARAM>(index), 0))
+                     : CB_ERR;
+        },
+        CB_ERR);
+}
+
+int CComboBox::GetCurSel() const {
+    return OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            return h ? static_cast<int>(SendMessageW(h, CB_GETCURSEL, 0, 0)) : CB_ERR;
+        },
+        CB_ERR);
+}
+
+int CComboBox::GetCount() const {
+    return OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            return h ? static_cast<int>(SendMessageW(h, CB_GETCOUNT, 0, 0)) : CB_ERR;
+        },
+        CB_ERR);
+}
+
+int CComboBox::GetLBText(int index, CString& out) const {
+    out.clear();
+    const bool found = OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            const int count = h ? static_cast<int>(SendMessageW(h, CB_GETCOUNT, 0, 0)) : 0;
+            if (index < 0 || index >= count) {
+                return false;
+            }
+            out = ItemText(h, CB_GETLBTEXTLEN, CB_GETLBTEXT, index, CB_ERR);
+            return true;
+        },
+        false);
+    return found ? static_cast<int>(out.size()) : CB_ERR;
+}
+
+int CListBox::AddString(const char* text) {
+    return OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            const std::wstring s = ui::Wide(text);
+            return h ? static_cast<int>(
+                           SendMessageW(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())))
+                     : LB_ERR;
+        },
+        LB_ERR);
+}
+
+int CListBox::GetCount() const {
+    return OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            return h ? static_cast<int>(SendMessageW(h, LB_GETCOUNT, 0, 0)) : LB_ERR;
+        },
+        LB_ERR);
+}
+
+int CListBox::GetText(int index, CString& out) const {
+    out.clear();
+    const bool found = OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            const int count = h ? static_cast<int>(SendMessageW(h, LB_GETCOUNT, 0, 0)) : 0;
+            if (index < 0 || index >= count) {
+                return false;
+            }
+            out = ItemText(h, LB_GETTEXTLEN, LB_GETTEXT, index, LB_ERR);
+            return true;
+        },
+        false);
+    return found ? static_cast<int>(out.size()) : LB_ERR;
+}
