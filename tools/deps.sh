@@ -12,8 +12,8 @@ for want in "$@"; do
   case "$want" in
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine) ;;
     # dpkg-shlibdeps (dpkg-dev) works out the Debian package's dependencies, lintian
-    # checks it, nsis makes the Windows installer.
-    package) pkgs+=(dpkg-dev lintian nsis) ;;
+    # checks it, nsis makes the Windows installer, unzip looks into the archive.
+    package) pkgs+=(dpkg-dev lintian nsis unzip) ;;
     *) echo "tools/deps.sh: no package list \"$want\"" >&2; exit 2 ;;
   esac
 done
