@@ -80,6 +80,8 @@ void CGprsScript::Start(CSink& sink) {
     m_nScriptIndex = 0;
     m_bStatusOk = false;
     m_bGprsOk = false;
+    m_bDataPhase = false;
+    m_bStatusSeen = false;
     m_nLineLen = 0;
     m_strDialCommand = atScript[kDialRow];
     SendCurrent(sink);
@@ -108,7 +110,7 @@ bool CGprsScript::Feed(const BYTE* data, int count, CSink& sink) {
         m_lineBuf[m_nLineLen] = '\0';
         m_nLineLen = 0;
         sink.Log(m_lineBuf);
-        switch (Dispatch(m_lineBuf, sink)) {
+        switch (m_bDataPhase ? DispatchData(m_lineBuf, sink) : Dispatch(m_lineBuf, sink)) {
             case Next::Byte:
                 break;
             case Next::DiscardRead:
@@ -120,24 +122,30 @@ bool CGprsScript::Feed(const BYTE* data, int count, CSink& sink) {
     return true;
 }
 
+void CGprsScript::NextRow() {
+    ++m_nScriptIndex;
+    // However the dial row becomes current, what it sends is the completed command.
+    if (m_nScriptIndex == kDialRow) {
+        m_strDialCommand += "=1,0,80,";
+        m_strDialCommand += m_strHost;
+        m_strDialCommand += "\r\n";
+    }
+}
+
 CGprsScript::Next CGprsScript::Dispatch(const char* line, CSink& sink) {
     if (std::strcmp(line, "OK") == 0) {
         if (m_nScriptIndex == kLastRow) {
             return Next::DiscardRead;
         }
-        ++m_nScriptIndex;
-        if (m_nScriptIndex == kDialRow) {
-            m_strDialCommand += "=1,0,80,";
-            m_strDialCommand += m_strHost;
-            m_strDialCommand += "\r\n";
-        }
+        NextRow();
         SendCurrent(sink);
     } else if (std::strncmp(line, kSgactPrefix, sizeof kSgactPrefix - 1) == 0) {
+        // One line per context; only context 1 is the one the script activates and dials.
         int cid = 0;
         int state = 0;
         ScanTwoInts(line + sizeof kSgactPrefix - 1, cid, state);
-        if (state != 0 && m_nScriptIndex < kLastRow) {
-            ++m_nScriptIndex;
+        if (cid == 1 && state != 0 && m_nScriptIndex < kLastRow) {
+            NextRow();
         }
     } else if (std::strcmp(line, "ERROR") == 0) {
         if (!sink.PauseAfterError()) {
@@ -145,18 +153,40 @@ CGprsScript::Next CGprsScript::Dispatch(const char* line, CSink& sink) {
         }
         SendCurrent(sink);
     } else if (std::strcmp(line, "CONNECT") == 0) {
+        // Whatever follows, even in this same read, comes from the host.
+        m_bDataPhase = true;
+        m_bStatusSeen = false;
         const std::string request = "GET http://" + m_strHost + "/ HTTP/1.0\r\n\r\n";
         sink.Send(request.c_str());
     } else if (IsSuccessStatusLine(line)) {
         sink.Log("its OK");
         m_bStatusOk = true;
     } else if (std::strcmp(line, "NO CARRIER") == 0) {
-        if (m_bStatusOk) {
-            m_bGprsOk = true;
-            sink.Log("exit");
-        } else {
-            SendCurrent(sink);
+        NoCarrier(sink);
+    }
+    return Next::Byte;
+}
+
+CGprsScript::Next CGprsScript::DispatchData(const char* line, CSink& sink) {
+    if (std::strcmp(line, "NO CARRIER") == 0) {
+        m_bDataPhase = false;
+        NoCarrier(sink);
+    } else if (!m_bStatusSeen && line[0] != '\0') {
+        // Only the first line of the answer is its status line; the rest is only logged.
+        m_bStatusSeen = true;
+        if (IsSuccessStatusLine(line)) {
+            sink.Log("its OK");
+            m_bStatusOk = true;
         }
     }
     return Next::Byte;
+}
+
+void CGprsScript::NoCarrier(CSink& sink) {
+    if (m_bStatusOk) {
+        m_bGprsOk = true;
+        sink.Log("exit");
+    } else {
+        SendCurrent(sink);
+    }
 }

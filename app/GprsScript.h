@@ -44,6 +44,9 @@ class CGprsScript {
   private:
     enum class Next { Byte, DiscardRead, Stop };
     Next Dispatch(const char* line, CSink& sink);
+    Next DispatchData(const char* line, CSink& sink);
+    void NextRow();
+    void NoCarrier(CSink& sink);
     void SendCurrent(CSink& sink);
 
     std::string m_strHost;
@@ -51,6 +54,10 @@ class CGprsScript {
     int m_nScriptIndex = 0;
     bool m_bStatusOk = false;
     bool m_bGprsOk = false;
+    // From CONNECT to the next NO CARRIER the modem relays the host's bytes and sends no
+    // result codes of its own: those lines are the host's answer, not modem talk.
+    bool m_bDataPhase = false;
+    bool m_bStatusSeen = false;  // the data phase's first line has been judged
     int m_nLineLen = 0;
     char m_lineBuf[kLineSize];
 };

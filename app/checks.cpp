@@ -46,7 +46,12 @@ class CTarvicDlg::CGprsSink final : public CGprsScript::CSink {
 };
 
 void CTarvicDlg::Log(const char* entry) {
-    static_cast<CListBox*>(GetDlgItem(IDC_LOG))->AddString(entry);
+    // Nobody ever sees the log: its newest entries are kept, so that a modem that talks
+    // without end cannot fill the memory.
+    CListBox* log = static_cast<CListBox*>(GetDlgItem(IDC_LOG));
+    if (log->AddString(entry) >= kMaxLogEntries) {
+        log->DeleteString(0);
+    }
 }
 
 void CTarvicDlg::EnableControl(int id) {

@@ -6,6 +6,13 @@ CTarvicApp theApp;
 
 CTarvicApp::CTarvicApp() : CWinApp(nullptr) {}
 
+const CommandMap& CTarvicApp::GetMessageMap() const {
+    static const CommandMap map = {
+        {ID_HELP, OnCommand(&CWinApp::OnHelp)},
+    };
+    return map;
+}
+
 BOOL CTarvicApp::InitInstance() {
     AfxEnableControlContainer();
     Enable3dControlsStatic();

@@ -8,6 +8,9 @@ class CTarvicApp : public CWinApp {
     CTarvicApp();
 
     BOOL InitInstance() override;
+
+  protected:
+    const CommandMap& GetMessageMap() const override;
 };
 
 extern CTarvicApp theApp;

@@ -23,6 +23,9 @@ class CTarvicDlg : public CDialog, public CComPort {
 
     static DWORD WINAPI CheckThread(LPVOID param);
 
+    // The log list keeps this many of the newest entries.
+    static constexpr int kMaxLogEntries = 10000;
+
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;

@@ -151,10 +151,14 @@ int Set(int n, std::string device) {
         // fails here already.
         int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            if (errno != EACCES && errno != EPERM) {
+            if (errno == EBUSY) {
+                // Held for exclusive use, by tarvic for one: the mapping is still right.
+                note = "another program has it open for exclusive use";
+            } else if (errno != EACCES && errno != EPERM) {
                 throw ports::Error(what + "it does not answer: " + std::strerror(errno));
+            } else {
+                note = std::strerror(errno);
             }
-            note = std::strerror(errno);
         } else {
             bool tty = ::isatty(fd) != 0;
             ::close(fd);
@@ -179,7 +183,7 @@ int Set(int n, std::string device) {
     }
     std::cout << "\n";
     if (!note.empty()) {
-        std::cout << "The entry is written, but you may not open " << device << " yet: " << note
+        std::cout << "The entry is written, but " << device << " cannot be opened now: " << note
                   << "\n";
     }
     return 0;

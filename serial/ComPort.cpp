@@ -457,7 +457,14 @@ bool CComPort::ReaderLoop() {
 
 bool CComPort::Read(BYTE* dest, int* count, DWORD timeoutMs) {
     const HANDLE events[2] = {m_hAbortEvent, m_hRxEvent};
-    switch (WaitForMultipleObjects(2, events, FALSE, timeoutMs)) {
+    // The reader withdraws its signal soon after a delivery; bytes that it delivered earlier
+    // are taken at once all the same. The abort still comes first.
+    DWORD waited = WaitForMultipleObjects(2, events, FALSE, 0);
+    if (waited == WAIT_TIMEOUT) {
+        waited = BytesWaiting() ? WAIT_OBJECT_0 + 1
+                                : WaitForMultipleObjects(2, events, FALSE, timeoutMs);
+    }
+    switch (waited) {
         case WAIT_OBJECT_0:
             OnError("Read abort!");
             return false;
@@ -480,6 +487,11 @@ bool CComPort::Read(BYTE* dest, int* count, DWORD timeoutMs) {
             OnError("Unknown error!");
             return false;
     }
+}
+
+bool CComPort::BytesWaiting() {
+    std::lock_guard lock(m_bufferMutex);
+    return m_pBuffer != nullptr && m_nFill > 0;
 }
 
 bool CComPort::Write(const BYTE* data, DWORD length, DWORD timeoutMs) {

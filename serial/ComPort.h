@@ -57,6 +57,8 @@ class CComPort {
     bool RaiseAbort();
     void WaitUntilStopped();
     DWORD CancelPending(OVERLAPPED* ov);
+    // Bytes delivered since the last Read that took any.
+    bool BytesWaiting();
     void CloseEvents();
     void FreeBuffers();
 

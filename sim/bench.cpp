@@ -1,11 +1,17 @@
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <system_error>
@@ -45,6 +51,38 @@ std::string ReadLink(const std::string& path) {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
+// A bench holds every link it publishes through a socket in the abstract namespace named
+// after the link: the name is free again as soon as the bench ends, however it ends, so a
+// link whose name is free was left behind. Returns an invalid Fd when another holds it.
+Fd ClaimLink(const std::string& link) {
+    std::error_code ec;
+    const std::filesystem::path where = std::filesystem::path(link).parent_path();
+    std::string path = std::filesystem::weakly_canonical(where, ec).string();
+    path = (ec ? where.string() : path) + "/" + std::filesystem::path(link).filename().string();
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a: stable across programs
+    for (unsigned char c : path) {
+        hash = (hash ^ c) * 1099511628211ull;
+    }
+    char name[40];
+    const int length = std::snprintf(name, sizeof name, "tarvic-sim/%016llx",
+                                     static_cast<unsigned long long>(hash));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name, static_cast<std::size_t>(length));
+    Fd claim(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!claim.Valid()) {
+        throw std::system_error(errno, std::generic_category(), "socket");
+    }
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    if (::bind(claim.Get(), reinterpret_cast<const sockaddr*>(&addr), size) != 0) {
+        if (errno == EADDRINUSE) {
+            return Fd();
+        }
+        throw std::system_error(errno, std::generic_category(), "bind " + link);
+    }
+    return claim;
+}
+
 }  // namespace
 
 struct Bench::Impl {
@@ -77,6 +115,7 @@ struct Bench::Impl {
     detail::Logger logger;         // under mu
     std::vector<std::unique_ptr<Device>> devices;  // under mu
     std::map<int, Device*> watches;                // inotify watch -> device, under mu
+    std::vector<Fd> claims;                        // of the published links, under mu
     Fd wake;
     Fd inotify;
     std::thread loop;
@@ -85,14 +124,24 @@ struct Bench::Impl {
 
     void Publish(std::unique_ptr<Device> device) {
         const std::string& link = device->Link();
+        Fd claim = ClaimLink(link);
+        if (!claim.Valid()) {
+            throw std::system_error(EBUSY, std::generic_category(),
+                                    link + " is held by another tarvic-sim that is running");
+        }
         struct stat st {};
         if (::lstat(link.c_str(), &st) == 0) {
-            struct stat target {};
-            if (!S_ISLNK(st.st_mode) || ::stat(link.c_str(), &target) == 0) {
+            // Left behind by a simulator that was killed: a link to a terminal that is gone,
+            // or that a new one (this one, perhaps) has been given since.
+            const std::filesystem::path target = ReadLink(link);
+            const bool pty = target.parent_path() ==
+                             std::filesystem::path(device->Port().SlavePath()).parent_path();
+            struct stat targetSt {};
+            if (!S_ISLNK(st.st_mode) || (!pty && ::stat(link.c_str(), &targetSt) == 0)) {
                 throw std::system_error(EEXIST, std::generic_category(),
                                         link + " is already there");
             }
-            ::unlink(link.c_str());  // a link left behind by a simulator that was killed
+            ::unlink(link.c_str());
         }
         if (::symlink(device->Port().SlavePath().c_str(), link.c_str()) != 0) {
             throw std::system_error(errno, std::generic_category(), "symlink " + link);
@@ -104,6 +153,7 @@ struct Bench::Impl {
         }
         device->Log("published " + link + " -> " + device->Port().SlavePath());
         devices.push_back(std::move(device));
+        claims.push_back(std::move(claim));
     }
 
     template <class T>
@@ -307,6 +357,7 @@ struct Bench::Impl {
             }
             watches.clear();
             inotify.Reset();
+            claims.clear();
             ++generation;
             lines = logger.Take();
         }

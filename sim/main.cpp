@@ -71,11 +71,22 @@ Modem scenarios (to see how tarvic copes with a difficult modem)
   --web builtin|IP:PORT|direct   see above
   --http-status LINE       status line of the built-in answer
                            (default "HTTP/1.1 200 OK"; try "HTTP/1.0 404 Not Found")
+  --http-body TEXT         body of the built-in answer; each \n in TEXT ends a line
+                           (try --http-status "HTTP/1.1 404 Not Found"
+                           --http-body 'HTTP/1.1 200 OK\n')
+  --hangup-pause MS        send the NO CARRIER of a hang-up MS ms after the web
+                           answer, as a burst of its own (try 600)
   --silent-modem           the modem answers nothing at all, as if unplugged
   --error N:COMMAND        answer ERROR to the first N command lines that begin
                            with COMMAND, then answer normally; may be repeated.
                            Example: --error 1:AT#SGACT=1,1
   --context-active         context 1 is already active when tarvic starts
+  --other-contexts LIST    the modem has more contexts: 2, 3, ... with these states
+                           (1 active, 0 not), reported after context 1 by
+                           AT#SGACT?. Example: --other-contexts 1,0
+  --context-comes-up       context 1 comes up by itself just as tarvic activates
+                           it: the modem reports "#SGACT: 1,1", then answers the
+                           activation ERROR (it is active already)
   --reactivate-ok          activating an active context answers OK, not ERROR
   --activation-delay MS    wait MS milliseconds before answering AT#SGACT=1,1
   --ip ADDRESS             address reported on activation (default 10.64.37.12)
@@ -235,6 +246,28 @@ Config Parse(int argc, char** argv) {
             }
         } else if (flag == "--http-status") {
             c.modem.builtinStatus = value();
+        } else if (flag == "--http-body") {
+            std::string body = value();
+            for (std::size_t at = body.find("\\n"); at != std::string::npos;
+                 at = body.find("\\n", at + 2)) {
+                body.replace(at, 2, "\r\n");
+            }
+            c.modem.builtinBody = body;
+        } else if (flag == "--hangup-pause") {
+            c.modem.hangupPause = WholeMillis(flag, value());
+        } else if (flag == "--other-contexts") {
+            const std::string v = value();
+            c.modem.otherContexts.clear();
+            for (std::size_t at = 0; at <= v.size(); at += 2) {
+                if ((v[at] != '0' && v[at] != '1') || (at + 1 < v.size() && v[at + 1] != ',')) {
+                    throw UsageError{"--other-contexts wants states such as 1,0, not \"" + v +
+                                     "\""};
+                }
+                c.modem.otherContexts.push_back(v[at] == '1');
+            }
+        } else if (flag == "--context-comes-up") {
+            noValue();
+            c.modem.contextComesUp = true;
         } else if (flag == "--silent-modem") {
             noValue();
             c.modem.silent = true;

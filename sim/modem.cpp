@@ -210,8 +210,18 @@ void Modem::HandleLine(std::string raw, TimePoint now) {
     } else if (StartsWith(cmd, "+CGDCONT=")) {
         Reply(kOk, now);
     } else if (cmd == "#SGACT?") {
-        Reply(std::string("\r\n#SGACT: 1,") + (contextActive_ ? "1" : "0") + "\r\n" + kOk, now);
+        std::string answer = std::string("\r\n#SGACT: 1,") + (contextActive_ ? "1" : "0") + "\r\n";
+        for (std::size_t i = 0; i < opt_.otherContexts.size(); ++i) {
+            answer += "#SGACT: " + std::to_string(i + 2) + "," +
+                      (opt_.otherContexts[i] ? "1" : "0") + "\r\n";
+        }
+        Reply(answer + kOk, now);
     } else if (cmd == "#SGACT=1,1") {
+        if (opt_.contextComesUp && !contextActive_) {
+            Log("scenario: context 1 comes up by itself");
+            contextActive_ = true;
+            Reply("\r\n#SGACT: 1,1\r\n", now);
+        }
         if (contextActive_ && !opt_.reactivateOk) {
             Reply(kError, now);
         } else {
@@ -371,7 +381,7 @@ void Modem::Hangup(const std::string& why, TimePoint now) {
     request_.clear();
     builtin_ = false;
     mode_ = Mode::Command;
-    Reply(kNoCarrier, now);
+    Reply(kNoCarrier, now, opt_.hangupPause);
 }
 
 void Modem::DataByte(char c, TimePoint now) {
@@ -387,7 +397,7 @@ void Modem::DataByte(char c, TimePoint now) {
     if (!complete) {
         return;
     }
-    const std::string body = "tarvic-sim: built-in web answer, no network was used.\r\n";
+    const std::string& body = opt_.builtinBody;
     std::string answer = opt_.builtinStatus + "\r\nContent-Type: text/plain\r\nContent-Length: " +
                          std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     Port().Queue(std::move(answer), now);

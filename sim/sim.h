@@ -43,10 +43,16 @@ struct ErrorRule {
 struct ModemOptions {
     bool silent = false;         // answers nothing, echoes nothing
     bool contextActive = false;  // context 1 is active from the start
-    bool reactivateOk = false;   // activating an active context answers OK, not ERROR
+    // Contexts 2, 3, ... and whether each is active (they never change); AT#SGACT? reports
+    // them after context 1.
+    std::vector<bool> otherContexts;
+    bool reactivateOk = false;  // activating an active context answers OK, not ERROR
     std::chrono::milliseconds activationDelay{0};  // before the answer to AT#SGACT=1,1
     std::string ipAddress = "10.64.37.12";         // reported on activation
     std::vector<ErrorRule> errors;
+    // Context 1 comes up by itself just as the tool asks to activate it: the modem reports
+    // "#SGACT: 1,1", then answers the activation ERROR as the context is active already.
+    bool contextComesUp = false;
     std::size_t tricklePiece = 0;               // > 0: replies go out in pieces of this many bytes
     std::chrono::milliseconds tricklePause{0};  // between two pieces
     std::size_t nulBefore = 0;                  // NUL bytes ahead of each reply
@@ -55,7 +61,10 @@ struct ModemOptions {
     int refusedDials = 0;            // the first this many dials fail with NO CARRIER
     Web web = Web::Builtin;
     std::string webAddress;  // "IP:PORT" (IPv6 as "[addr]:port") for Web::Address
-    std::string builtinStatus = "HTTP/1.1 200 OK";    // status line of the built-in answer
+    std::string builtinStatus = "HTTP/1.1 200 OK";  // status line of the built-in answer
+    std::string builtinBody = "tarvic-sim: built-in web answer, no network was used.\r\n";
+    // The NO CARRIER of a hang-up goes out this long after what came before it.
+    std::chrono::milliseconds hangupPause{0};
     std::chrono::milliseconds connectTimeout{15000};  // a dial that takes longer: NO CARRIER
 };
 
@@ -95,7 +104,9 @@ class Bench {
     Bench& operator=(const Bench&) = delete;
 
     // Creates the pseudo-terminal (raw at once) and the link <configHome>/tarvic/ports/comN.
-    // A stale link (its target gone) is replaced; any other existing entry is an error.
+    // A link that a bench which is still running holds is an error. Any other link whose
+    // target is gone or is a pseudo-terminal was left by a bench that was killed, and is
+    // replaced; any other existing entry is an error.
     void AddModem(int comNumber, ModemOptions options = {});
     void AddRs485(int comNumber, Rs485Options options = {});
     void Start();

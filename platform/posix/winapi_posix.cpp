@@ -51,8 +51,9 @@ HANDLE RealCreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, 
         SetError(ERROR_NOT_SUPPORTED);
         return INVALID_HANDLE_VALUE;
     }
-    // No sharing: the lock keeps out every other opener (root too, whom TIOCEXCL does not
-    // stop); TIOCEXCL also keeps out programs that do not lock.
+    // No sharing, as far as the system allows: the lock keeps out every opener that locks
+    // (root too, whom TIOCEXCL does not stop); TIOCEXCL keeps out later unprivileged
+    // openers that do not lock. An earlier opener goes unnoticed.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int err = errno;
         close(fd);

@@ -45,6 +45,9 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
 #ifndef IDCANCEL
 #define IDCANCEL 2
 #endif
+#ifndef ID_HELP
+#define ID_HELP 0xE146
+#endif
 #ifndef WM_PAINT
 #define WM_PAINT 0x000F
 #endif
@@ -92,6 +95,7 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
 using CString = std::string;
 
 class CWnd;
+class CWinApp;
 namespace ui {
 struct UiBackend;
 }
@@ -120,6 +124,20 @@ MessageHandler OnMessage(R (T::*handler)()) {
             return static_cast<LRESULT>((self->*handler)());
         }
     };
+}
+
+// The application's command map: which member of the application object carries out
+// which command.
+using CommandHandler = std::function<void(CWinApp* app)>;
+struct CommandMapEntry {
+    UINT id;
+    CommandHandler handler;
+};
+using CommandMap = std::vector<CommandMapEntry>;
+
+template <class T>
+CommandHandler OnCommand(void (T::*handler)()) {
+    return [handler](CWinApp* app) { (static_cast<T*>(app)->*handler)(); };
 }
 
 class CWnd {
@@ -181,7 +199,10 @@ class CComboBox : public CWnd {
 
 class CListBox : public CWnd {
   public:
+    // Returns the new entry's index.
     int AddString(const char* text);
+    // Returns the number of entries left, or LB_ERR when index is out of range.
+    int DeleteString(int index);
     int GetCount() const;
     int GetText(int index, CString& out) const;
 };
@@ -259,12 +280,28 @@ class CWinApp {
 
     // The icon resource; owned by the framework for the life of the program.
     HICON LoadIcon(UINT id) const;
+    // The standard help command; the program has no help file, so it shows nothing.
     void OnHelp() {}
+
+    // Carries out the command through the application's map; FALSE when no entry has it.
+    BOOL OnCmdMsg(UINT id) {
+        for (const CommandMapEntry& entry : GetMessageMap()) {
+            if (entry.id == id) {
+                entry.handler(this);
+                return TRUE;
+            }
+        }
+        return FALSE;
+    }
 
     CWnd* m_pMainWnd = nullptr;
     std::string m_strAppName;
 
   protected:
+    virtual const CommandMap& GetMessageMap() const {
+        static const CommandMap none;
+        return none;
+    }
     // The look of controls is the toolkit's own; kept for the start-up sequence.
     BOOL Enable3dControlsStatic() { return TRUE; }
 };

@@ -112,16 +112,10 @@ const Case kCases[] = {
      {"log #SGACT: 10.0.0.7", "log OK", "send " + kDial},
      6,
      false},
-    {"TwoActiveContextsSkipTheDial",
-     4,
-     {"#SGACT: 1,1\r\n#SGACT: 2,1\r\nOK\r\n"},
-     {"log #SGACT: 1,1", "log #SGACT: 2,1", "log OK", "send AT\r\n"},
-     7,
-     false},
     {"HugeNumbersSaturate",
      4,
-     {"#SGACT: 99999999999999999999,1\r\n"},
-     {"log #SGACT: 99999999999999999999,1"},
+     {"#SGACT: 1,99999999999999999999\r\n"},
+     {"log #SGACT: 1,99999999999999999999"},
      5,
      false},
     {"ErrorPausesThenRepeats",
@@ -179,7 +173,119 @@ const Case kCases[] = {
      {"log OK", "send AT\r\n", "log OK", "send "},
      8,
      false},
+    // However the dial row became current, it sends the completed dial command.
+    {"ActiveContextWhileActivatingStillDialsTheHost",
+     5,
+     {"\r\n#SGACT: 1,1\r\n", "\r\nNO CARRIER\r\n"},
+     {"log #SGACT: 1,1", "log NO CARRIER", "send " + kDial},
+     6,
+     false},
 };
+
+// The answer to the context query: one line per context, and only context 1 decides
+// whether the activation is skipped.
+struct ContextCase {
+    const char* name;
+    std::vector<std::string> lines;
+    bool skipsActivation;
+};
+
+void PrintTo(const ContextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GprsContextQuery : public ::testing::TestWithParam<ContextCase> {};
+
+TEST_P(GprsContextQuery, OnlyContextOneDecides) {
+    const ContextCase& c = GetParam();
+    Dialogue run(4);
+    std::string answer = "\r\n";
+    Events expected;
+    for (const auto& line : c.lines) {
+        answer += line + "\r\n";
+        expected.push_back("log " + line);
+    }
+    run.Feed(answer + "\r\nOK\r\n");
+    expected.push_back("log OK");
+    expected.push_back(c.skipsActivation ? "send " + kDial : "send AT#SGACT=1,1\r\n");
+    EXPECT_EQ(run.sink.events, expected);
+    EXPECT_EQ(run.script.ScriptIndex(), c.skipsActivation ? 6 : 5);
+}
+
+const ContextCase kContextCases[] = {
+    {"OneDown", {"#SGACT: 1,0"}, false},
+    {"OneUp", {"#SGACT: 1,1"}, true},
+    {"TwoOtherUp", {"#SGACT: 1,0", "#SGACT: 2,1"}, false},
+    {"TwoBothUp", {"#SGACT: 1,1", "#SGACT: 2,1"}, true},
+    {"TwoFirstUp", {"#SGACT: 1,1", "#SGACT: 2,0"}, true},
+    {"TwoBothDown", {"#SGACT: 1,0", "#SGACT: 2,0"}, false},
+    {"ThreeOthersUp", {"#SGACT: 1,0", "#SGACT: 2,1", "#SGACT: 3,1"}, false},
+    {"ThreeAllUp", {"#SGACT: 1,1", "#SGACT: 2,1", "#SGACT: 3,1"}, true},
+    {"ThreeContextOneLast", {"#SGACT: 2,1", "#SGACT: 3,1", "#SGACT: 1,1"}, true},
+    {"ThreeContextOneDownInTheMiddle", {"#SGACT: 3,1", "#SGACT: 1,0", "#SGACT: 2,1"}, false},
+    {"ContextElevenIsNotOne", {"#SGACT: 11,1"}, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, GprsContextQuery, ::testing::ValuesIn(kContextCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// From CONNECT to NO CARRIER the lines are the host's: the first one is the status line,
+// the others are only logged, whatever they look like.
+const Case kDataPhaseCases[] = {
+    {"NotFoundWithASuccessLineInItsBodyRedials",
+     6,
+     {"\r\nCONNECT\r\n", "HTTP/1.1 404 Not Found\r\n\r\nHTTP/1.1 200 OK\r\n", "\r\nNO CARRIER\r\n"},
+     {"log CONNECT", "send " + kRequest, "log HTTP/1.1 404 Not Found", "log HTTP/1.1 200 OK",
+      "log NO CARRIER", "send " + kDial},
+     6,
+     false},
+    {"ModemWordsInTheBodyAreOnlyLogged",
+     6,
+     {"\r\nCONNECT\r\n", "HTTP/1.1 200 OK\r\n\r\nOK\r\nERROR\r\nCONNECT\r\n", "\r\nNO CARRIER\r\n"},
+     {"log CONNECT", "send " + kRequest, "log HTTP/1.1 200 OK", "log its OK", "log OK", "log ERROR",
+      "log CONNECT", "log NO CARRIER", "log exit"},
+     6,
+     true},
+    {"AnswerInTheReadOfConnectIsTheHosts",
+     6,
+     {"\r\nCONNECT\r\nHTTP/1.0 302 Found\r\nOK\r\n\r\nNO CARRIER\r\n"},
+     {"log CONNECT", "send " + kRequest, "log HTTP/1.0 302 Found", "log its OK", "log OK",
+      "log NO CARRIER", "log exit"},
+     6,
+     true},
+    {"OnlyTheFirstLineIsTheStatusLine",
+     6,
+     {"\r\nCONNECT\r\n", "Welcome\r\nHTTP/1.1 200 OK\r\n\r\nNO CARRIER\r\n"},
+     {"log CONNECT", "send " + kRequest, "log Welcome", "log HTTP/1.1 200 OK", "log NO CARRIER",
+      "send " + kDial},
+     6,
+     false},
+    {"ALineThatReadsEmptyIsNotTheStatusLine",
+     6,
+     {"\r\nCONNECT\r\n", std::string(1, '\0') + "\r\nHTTP/1.1 200 OK\r\nNO CARRIER\r\n"},
+     {"log CONNECT", "send " + kRequest, "log ", "log HTTP/1.1 200 OK", "log its OK",
+      "log NO CARRIER", "log exit"},
+     6,
+     true},
+    {"HangUpWithoutAnswerRedialsAndTheNextAnswerPasses",
+     6,
+     {"\r\nCONNECT\r\n", "\r\nNO CARRIER\r\n", "\r\nCONNECT\r\n",
+      "HTTP/1.1 200 OK\r\n\r\nNO CARRIER\r\n"},
+     {"log CONNECT", "send " + kRequest, "log NO CARRIER", "send " + kDial, "log CONNECT",
+      "send " + kRequest, "log HTTP/1.1 200 OK", "log its OK", "log NO CARRIER", "log exit"},
+     6,
+     true},
+    {"AfterNoCarrierTheModemTalksAgain",
+     6,
+     {"\r\nCONNECT\r\n", "HTTP/1.1 500 Oops\r\n\r\nNO CARRIER\r\nOK\r\nHTTP/1.1 200 OK\r\n"},
+     {"log CONNECT", "send " + kRequest, "log HTTP/1.1 500 Oops", "log NO CARRIER", "send " + kDial,
+      "log OK", "send AT\r\n", "log HTTP/1.1 200 OK", "log its OK"},
+     7,
+     false},
+};
+
+INSTANTIATE_TEST_SUITE_P(DataPhase, GprsDispatch, ::testing::ValuesIn(kDataPhaseCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Table, GprsDispatch, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });

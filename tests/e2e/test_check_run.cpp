@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/tarvicDlg.h"
@@ -369,6 +372,206 @@ TEST_F(CheckRun, CheckThreadThatCannotStartPutsEverythingBack) {
         ExpectBox(k485Passed, true);
     });
     EXPECT_EQ(g_threadsCreated, 2);
+}
+
+// --- Hostile answers -----------------------------------------------------------------------
+
+sim::ModemOptions Answer(std::string status, std::string body) {
+    sim::ModemOptions o;
+    o.web = sim::Web::Builtin;
+    o.builtinStatus = std::move(status);
+    o.builtinBody = std::move(body);
+    return o;
+}
+
+// What the web host sends is its answer, not modem talk: a status line in a body is no
+// status, and result codes in a body command nothing.
+TEST_F(CheckRun, ASuccessLineInTheBodyOfANotFoundIsNoSuccess) {
+    StartBench(Answer("HTTP/1.1 404 Not Found", "HTTP/1.1 200 OK\r\n"));
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    bool boxCame = true;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        // Each NO CARRIER without a success status redials at once.
+        ASSERT_TRUE(uitest::WaitUntil([&] { return m_bench->ModemDials().size() >= 3; }, 15000));
+        boxCame = !uitest::OpenMessageBoxes().empty();
+        log = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    EXPECT_FALSE(boxCame);
+    EXPECT_EQ(CountEntries(log, "its OK"), 0);
+    EXPECT_GE(CountEntries(log, "HTTP/1.1 200 OK"), 2);
+}
+
+TEST_F(CheckRun, ResultCodesInTheBodyAreOnlyLogged) {
+    StartBench(Answer("HTTP/1.1 200 OK", "OK\r\nERROR\r\nCONNECT\r\n"));
+    CTarvicDlg dlg;
+    double seconds = 0;
+    uitest::RunModal(dlg, [&] {
+        const auto start = Clock::now();
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        seconds = SecondsSince(start);
+        ExpectBox(k485Passed, true);
+    });
+    EXPECT_LT(seconds, 8.0);  // no ERROR pause
+    const std::string received = m_bench->ModemReceived();
+    EXPECT_EQ(CountEntries(m_bench->ModemCommands(), "AT"), 1);
+    size_t gets = 0;
+    for (size_t at = received.find("GET "); at != std::string::npos;
+         at = received.find("GET ", at + 1)) {
+        ++gets;
+    }
+    EXPECT_EQ(gets, 1u);
+}
+
+// A modem with several contexts: only context 1 is the script's.
+struct ContextCase {
+    const char* name;
+    bool contextOneActive;
+    std::vector<bool> others;
+    bool activates;
+};
+
+void PrintTo(const ContextCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class MultiContextModem : public CheckRun, public ::testing::WithParamInterface<ContextCase> {};
+
+TEST_P(MultiContextModem, IsDialledOnContextOne) {
+    sim::ModemOptions modem;
+    modem.contextActive = GetParam().contextOneActive;
+    modem.otherContexts = GetParam().others;
+    StartBench(modem);
+    CTarvicDlg dlg;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+    });
+    std::vector<std::string> expected = {"AT", "ATZ", "ATE0", "AT+CGDCONT=1,\"IP\",\"internet\"",
+                                         "AT#SGACT?"};
+    if (GetParam().activates) {
+        expected.push_back("AT#SGACT=1,1");
+    }
+    expected.push_back("AT#SD=1,0,80,example.com");
+    EXPECT_EQ(m_bench->ModemCommands(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Contexts, MultiContextModem,
+                         ::testing::Values(ContextCase{"SecondUpFirstDown", false, {true}, true},
+                                           ContextCase{"BothUp", true, {true}, false},
+                                           ContextCase{
+                                               "ThreeOnlyFirstUp", true, {false, false}, false},
+                                           ContextCase{"ThreeOthersUp", false, {true, true}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The modem hangs up in a burst of its own while the check is still busy with the answer
+// (here the window is busy and the check waits to log): the NO CARRIER is read all the same.
+TEST_F(CheckRun, ANoCarrierThatCameWhileTheCheckWasBusyIsRead) {
+    sim::ModemOptions modem;
+    modem.hangupPause = std::chrono::milliseconds(600);
+    StartBench(modem);
+    CTarvicDlg dlg;
+    double seconds = 0;
+    uitest::RunModal(
+        dlg,
+        [&] {
+            const auto start = Clock::now();
+            uitest::Click(dlg, IDOK);
+            ASSERT_TRUE(uitest::WaitUntil(
+                [&] { return m_bench->ModemSent().find("HTTP/1.1 200 OK") != std::string::npos; },
+                15000));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            ExpectBox(kGprsPassed, true, 30000);
+            seconds = SecondsSince(start);
+            ExpectBox(k485Passed, true);
+        },
+        60000);
+    EXPECT_LT(seconds, 10.0);
+}
+
+// A context report while the activation is pending makes the dial row current before the
+// modem refuses the activation: what is repeated after the pause is the whole dial command.
+TEST_F(CheckRun, TheDialRowAlwaysSendsTheWholeDialCommand) {
+    sim::ModemOptions modem;
+    modem.contextComesUp = true;
+    StartBench(modem);
+    CTarvicDlg dlg;
+    uitest::RunModal(
+        dlg,
+        [&] {
+            uitest::Click(dlg, IDOK);
+            ExpectBox(kGprsPassed, true, 30000);
+            ExpectBox(k485Passed, true);
+        },
+        60000);
+    const auto commands = m_bench->ModemCommands();
+    EXPECT_EQ(CountEntries(commands, "AT#SD=1,0,80,example.com"), 1);
+    EXPECT_EQ(m_bench->ModemReceived().find("AT#SD\r"), std::string::npos);
+    EXPECT_EQ(m_bench->ModemReceived().find("AT#SDAT"), std::string::npos);
+}
+
+// A check that runs long against a host that talks a lot cannot fill the memory: the hidden
+// log keeps its newest entries only.
+TEST_F(CheckRun, TheLogKeepsItsNewestEntries) {
+    std::string body;
+    for (int i = 0; i < 2000; ++i) {
+        body += "ab\r\n";  // the answer fits one read of the check
+    }
+    StartBench(Answer("HTTP/1.1 404 Not Found", body));
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    uitest::RunModal(
+        dlg,
+        [&] {
+            uitest::Click(dlg, IDOK);
+            // Every answer adds more than 2000 entries, and is followed by a new dial.
+            ASSERT_TRUE(
+                uitest::WaitUntil([&] { return m_bench->ModemDials().size() >= 7; }, 60000));
+            m_bench->SetModemOptions(kModemCom, Answer("HTTP/1.1 200 OK", "last\r\n"));
+            ExpectBox(kGprsPassed, true, 30000);
+            ExpectBox(k485Passed, true);
+            ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+            log = uitest::ListEntries(dlg, IDC_LOG);
+        },
+        90000);
+    ASSERT_EQ(log.size(), size_t(CTarvicDlg::kMaxLogEntries));
+    EXPECT_EQ(CountEntries(log, "Tread OK"), 0);
+    EXPECT_EQ(CountEntries(log, "AT\r\n"), 0);
+    EXPECT_EQ(log.back(), "get 10");
+    EXPECT_EQ(log[log.size() - 2], "exit");
+    EXPECT_EQ(log[log.size() - 3], "NO CARRIER");
+    EXPECT_EQ(log[log.size() - 4], "last");
+}
+
+// Typed text is never read: Enter in a port list whose field holds the name of a port with a
+// modem starts a run with no port selected, which cannot open its port.
+TEST_F(CheckRun, APortNameTypedAndEnterOpensNoPort) {
+    m_bench->AddModem(3, {});
+    StartBench({});
+    CTarvicDlg dlg;
+    std::optional<uitest::MessageBoxInfo> box;
+    int selection = -2;
+    uitest::RunModal(dlg, [&] {
+        uitest::TypeText(dlg, IDC_GPRS_PORT, "COM3");
+        // START's box is modal on this thread and holds the key until it is dismissed.
+        QTimer::singleShot(0, [&] {
+            box = uitest::WaitForMessageBox(15000);
+            if (box) {
+                uitest::ClickMessageBoxOk();
+            }
+        });
+        uitest::PressKey(dlg, uitest::Key::Enter);
+        uitest::WaitUntil([&] { return box.has_value(); }, 15000);
+        selection = static_cast<CComboBox*>(dlg.GetDlgItem(IDC_GPRS_PORT))->GetCurSel();
+    });
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text, kOpenFailed);
+    EXPECT_EQ(selection, CB_ERR);
+    EXPECT_TRUE(m_bench->ModemReceived(3).empty());
+    EXPECT_TRUE(m_bench->ModemReceived(kModemCom).empty());
 }
 
 // --- RS-485 check -------------------------------------------------------------------------

@@ -4,7 +4,12 @@
 // away are tested here on Linux only (Wine cannot show them on a pseudo-terminal).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -114,6 +119,30 @@ TEST_F(PtyPort, OpenIsExclusiveUntilClosed) {
     EXPECT_TRUE(second.Close());
 }
 
+// What exclusive use holds on Linux, as the README says: later openers are refused unless
+// they are privileged, lockers are refused always, an earlier opener is not noticed.
+TEST_F(PtyPort, ExclusiveUseKeepsOutLaterOpenersAndLockersOnly) {
+    Configure(9600, 20);
+    const int earlier = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(earlier, 0);
+    ASSERT_TRUE(port.Open());
+    const int later = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int openErrno = errno;
+    if (geteuid() == 0) {
+        EXPECT_GE(later, 0);  // TIOCEXCL does not stop a privileged opener
+    } else {
+        EXPECT_LT(later, 0);
+        EXPECT_EQ(openErrno, EBUSY);
+    }
+    const int locker = later >= 0 ? later : earlier;
+    EXPECT_NE(flock(locker, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    if (later >= 0) {
+        close(later);
+    }
+    close(earlier);
+}
+
 class LineSettings : public PtyPort, public ::testing::WithParamInterface<DWORD> {};
 
 TEST_P(LineSettings, AreAppliedToTheDevice) {
@@ -220,10 +249,36 @@ TEST_F(PtyPort, TwoBurstsAreGatheredIntoOneRead) {
     pty.Send(first);
     ASSERT_TRUE(AwaitReceived(port, first.size()));
     SleepMs(50);  // the first delivery's signal has been withdrawn
-    LateSender send(pty, second);
+    pty.Send(second);
+    ASSERT_TRUE(AwaitReceived(port, first.size() + second.size()));
     Bytes got;
     ASSERT_TRUE(ReadInto(port, got, 3000));
     EXPECT_EQ(got, Join(first, second));
+    EXPECT_EQ(port.Received().size(), 2u);
+}
+
+// A Read that starts after the delivery's signal has been withdrawn takes the bytes at once
+// instead of waiting for a next burst that may never come; the next Read waits again.
+TEST_F(PtyPort, BytesDeliveredBeforeTheReadAreTakenAtOnce) {
+    Configure(9600, 20);
+    ASSERT_TRUE(port.Open());
+    const Bytes burst = Pattern(10, 14);
+    pty.Send(burst);
+    ASSERT_TRUE(AwaitReceived(port, burst.size()));
+    SleepMs(50);
+    Bytes got;
+    auto start = Clock::now();
+    ASSERT_TRUE(ReadInto(port, got, 1000));
+    EXPECT_LT(MsSince(start), 100);
+    EXPECT_EQ(got, burst);
+    start = Clock::now();
+    EXPECT_FALSE(ReadInto(port, got, 200));
+    EXPECT_GE(MsSince(start), 199.0);
+    const Bytes next = Pattern(1, 15);
+    LateSender send(pty, next);
+    ASSERT_TRUE(ReadInto(port, got, 3000));
+    EXPECT_EQ(got, next);
+    EXPECT_TRUE(port.Errors().empty());
 }
 
 struct GapCase {
@@ -277,7 +332,8 @@ TEST_F(PtyPort, AFullBufferWrapsAndTheNextReadHandsOverOnlyTheNewBurst) {
     ASSERT_TRUE(AwaitReceived(port, 1024));
     SleepMs(30);
     const Bytes next = Pattern(10, 6);
-    LateSender send(pty, next);
+    pty.Send(next);
+    ASSERT_TRUE(AwaitReceived(port, 1024 + next.size()));
     Bytes got;
     ASSERT_TRUE(ReadInto(port, got, 3000));
     EXPECT_EQ(got, next);
@@ -291,15 +347,17 @@ TEST_F(PtyPort, AReadNeverAsksForMoreThanTheFreePartAndLeavesNothingBehind) {
     ASSERT_TRUE(AwaitReceived(port, 1000));
     SleepMs(30);
     const Bytes burst = Pattern(50, 8);
-    LateSender send(pty, burst);
-    Bytes first;
-    ASSERT_TRUE(ReadInto(port, first, 3000));
+    pty.Send(burst);
     // The first 24 bytes fill the buffer; the other 26 are read at once by the next
-    // pass, though no new character arrives to announce them.
-    EXPECT_EQ(first, Join(gathered, Bytes(burst.begin(), burst.begin() + 24)));
-    Bytes rest;
-    ASSERT_TRUE(ReadInto(port, rest, 3000));
-    EXPECT_EQ(rest, Bytes(burst.begin() + 24, burst.end()));
+    // pass, though no new character arrives to announce them, and start it again.
+    ASSERT_TRUE(AwaitReceived(port, 1050));
+    const std::vector<Bytes> deliveries = port.Received();
+    ASSERT_EQ(deliveries.size(), 3u);
+    EXPECT_EQ(deliveries[1], Bytes(burst.begin(), burst.begin() + 24));
+    EXPECT_EQ(deliveries[2], Bytes(burst.begin() + 24, burst.end()));
+    Bytes got;
+    ASSERT_TRUE(ReadInto(port, got, 3000));
+    EXPECT_EQ(got, deliveries[2]);
 }
 
 TEST_F(PtyPort, OpenStartsWithAnEmptyReceiveBuffer) {
@@ -330,7 +388,8 @@ TEST_F(PtyPort, BytesGatheredBeforeAWriteReachTheNextReadIntact) {
     EXPECT_EQ(pty.Receive(3, 2000), command);
     EXPECT_EQ(port.Sends(), 1);
     const Bytes after = Pattern(5, 10);
-    LateSender send(pty, after);
+    pty.Send(after);
+    ASSERT_TRUE(AwaitReceived(port, before.size() + after.size()));
     Bytes got;
     ASSERT_TRUE(ReadInto(port, got, 3000));
     EXPECT_EQ(got, Join(before, after));

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "sim/sim.h"
 #include "sim_test_util.h"
@@ -77,6 +78,34 @@ TEST(BenchTest, ReplacesAStaleLinkButNotALiveEntry) {
     bench.Stop();
     EXPECT_TRUE(fs::is_regular_file(ports + "/com2"));
     EXPECT_TRUE(fs::is_symlink(ports + "/com3"));
+}
+
+// A link to a terminal is refused while a bench that is running holds it, and replaced once
+// that bench has ended, however it ended (its terminal may have been given to a new one).
+TEST(BenchTest, ALinkHeldByARunningBenchIsRefusedAndReplacedOnceItHasEnded) {
+    simtest::TempDir home;
+    const std::string ports = home.Path() + "/tarvic/ports";
+    auto first = std::make_unique<sim::Bench>(home.Path());
+    first->AddModem(1);
+    sim::Bench second(home.Path());
+    try {
+        second.AddModem(1);
+        ADD_FAILURE() << "a link that a running bench holds was taken";
+    } catch (const std::system_error& e) {
+        EXPECT_NE(std::string(e.what()).find("com1 is held by another tarvic-sim that is running"),
+                  std::string::npos)
+            << e.what();
+    }
+    const std::string held = fs::read_symlink(ports + "/com1").string();
+    EXPECT_EQ(held, first->DevicePath(1));
+    // What a killed bench leaves: its link, to its own terminal or to one that is gone.
+    first.reset();
+    fs::create_symlink(held, ports + "/com1");
+    fs::create_symlink("/dev/pts/999999", ports + "/com2");
+    second.AddModem(1);
+    second.AddRs485(2);
+    EXPECT_EQ(fs::read_symlink(ports + "/com1").string(), second.DevicePath(1));
+    EXPECT_EQ(fs::read_symlink(ports + "/com2").string(), second.DevicePath(2));
 }
 
 TEST(BenchTest, AddAfterStartIsRefused) {
@@ -256,6 +285,10 @@ TEST(ProgramTest, HelpDescribesTheFlags) {
                              "--nul",
                              "--noise",
                              "--dial-never-connects",
+                             "--http-body",
+                             "--hangup-pause",
+                             "--other-contexts",
+                             "--context-comes-up",
                              "--rs485-loopback",
                              "--rs485-silent",
                              "--rs485-echo",
@@ -275,7 +308,8 @@ TEST(ProgramTest, BadFlagsAreRefused) {
                                           {"--web", "nowhere"},
                                           {"--error", "AT"},
                                           {"--modem", "4"},
-                                          {"--trickle", "3"}}) {
+                                          {"--trickle", "3"},
+                                          {"--other-contexts", "1,2"}}) {
         Child r = Spawn(args);
         EXPECT_EQ(Line(r.out), "");
         std::fclose(r.out);
@@ -309,6 +343,37 @@ TEST(ProgramTest, PublishesServesAndCleansUpOnSigterm) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(home.Path() + "/tarvic/ports/com2")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(home.Path() + "/tarvic/ports/com5")));
     EXPECT_TRUE(fs::is_directory(home.Path()));  // a given folder is left in place
+}
+
+// A simulator that was killed leaves its links behind; the next one starts all the same,
+// while a second one beside a running one is refused.
+TEST(ProgramTest, StartsAgainAfterItWasKilledButNotBesideARunningOne) {
+    simtest::TempDir home;
+    const std::vector<std::string> args = {"--config-home", home.Path()};
+    Child killed = Spawn(args);
+    EXPECT_EQ(Line(killed.out), "XDG_CONFIG_HOME=" + home.Path());
+    ::kill(killed.pid, SIGKILL);
+    EXPECT_EQ(Wait(killed.pid), 128 + SIGKILL);
+    std::fclose(killed.out);
+    EXPECT_TRUE(fs::is_symlink(home.Path() + "/tarvic/ports/com1"));
+
+    Child next = Spawn(args);
+    EXPECT_EQ(Line(next.out), "XDG_CONFIG_HOME=" + home.Path());
+    const std::string com1 = Line(next.out);
+    EXPECT_EQ(com1.rfind("COM1: GPRS modem, ", 0), 0u) << com1;
+    {
+        TestPort modem(home.Path() + "/tarvic/ports/com1");
+        modem.Write("AT\r\n");
+        EXPECT_EQ(Hex(modem.ReadCount(9)), Hex("AT\r\r\nOK\r\n"));
+    }
+    Child beside = Spawn(args);
+    EXPECT_EQ(Line(beside.out), "");
+    std::fclose(beside.out);
+    EXPECT_EQ(Wait(beside.pid), 1);
+    EXPECT_TRUE(fs::is_symlink(home.Path() + "/tarvic/ports/com1"));  // the running one's
+    ::kill(next.pid, SIGTERM);
+    EXPECT_EQ(Wait(next.pid), 0);
+    std::fclose(next.out);
 }
 
 TEST(ProgramTest, PrivateFolderIsRemovedAfterSigint) {

@@ -174,6 +174,19 @@ std::vector<ExchangeCase> ExchangeCases() {
           {"AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier},
           {"AT#SD=1,0,80,\"example.com\"\r\n", kNoCarrier},
           {"AT#SD=1,0,80,\"example.com\"\r\n", kConnect}}},
+        {"OtherContextsAreReportedAfterContextOne",
+         With([](auto& o) {
+             o.otherContexts = {true, false};
+         }),
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,0\r\n#SGACT: 2,1\r\n#SGACT: 3,0\r\n" + kOk}}},
+        {"ContextThatComesUpByItself",
+         With([](auto& o) { o.contextComesUp = true; }),
+         {{kEchoOff, kEchoOffAnswer},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,0\r\n" + kOk},
+          {"AT#SGACT=1,1\r\n", "\r\n#SGACT: 1,1\r\n" + kError},
+          {"AT#SGACT?\r\n", "\r\n#SGACT: 1,1\r\n" + kOk},
+          {"AT#SD=1,0,80,example.com\r\n", kConnect}}},
         {"BuiltinWebQuotedHost",
          With([](auto& o) { o.contextActive = true; }),
          {{kEchoOff, kEchoOffAnswer}, {"AT#SD=1,0,80,\"example.com\"\r\n", kConnect}}},
@@ -295,6 +308,31 @@ TEST_F(ModemTest, BuiltinStatusLineIsConfigurable) {
     port_->Write(kRequest);
     std::string got = port_->ReadUntil(kNoCarrier);
     EXPECT_EQ(got.rfind("HTTP/1.0 302 Found\r\n", 0), 0u) << Hex(got);
+}
+
+// The chosen body, then, after the pause, the hang-up as a burst of its own.
+TEST_F(ModemTest, BuiltinBodyAndTheHangUpPauseAreConfigurable) {
+    sim::ModemOptions o;
+    o.contextActive = true;
+    o.builtinStatus = "HTTP/1.1 404 Not Found";
+    o.builtinBody = "OK\r\nHTTP/1.1 200 OK\r\n";
+    o.hangupPause = milliseconds(300);
+    StartModem(o);
+    EchoOff();
+    ExpectSay("AT#SD=1,0,80,example.com\r\n", kConnect);
+    port_->Write(kRequest);
+    const auto chunks = port_->ReadChunks(milliseconds(1000), milliseconds(3000));
+    ASSERT_GE(chunks.size(), 2u);
+    std::string answer;
+    for (size_t i = 0; i + 1 < chunks.size(); ++i) {
+        answer += chunks[i].bytes;
+    }
+    EXPECT_EQ(answer.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << Hex(answer);
+    EXPECT_EQ(Hex(answer.substr(answer.find("\r\n\r\n") + 4)), Hex(o.builtinBody));
+    EXPECT_NE(answer.find("Content-Length: " + std::to_string(o.builtinBody.size())),
+              std::string::npos);
+    EXPECT_EQ(Hex(chunks.back().bytes), Hex(kNoCarrier));
+    EXPECT_GE((chunks.back().at - chunks[chunks.size() - 2].at).count(), 280);
 }
 
 // A web server that records the request and answers as an HTTP/1.0 server would.

@@ -231,6 +231,23 @@ TEST(Framework, ControlObjectsOutliveTheWindowAndDoNothingAfterIt) {
     });
 }
 
+TEST(Framework, AListDropsTheEntryAskedForAndKeepsTheOthersInOrder) {
+    Dialog dlg;
+    std::vector<int> answers;
+    std::vector<std::string> entries;
+    uitest::RunModal(dlg, [&] {
+        auto* log = static_cast<CListBox*>(dlg.GetDlgItem(IDC_LOG));
+        for (const char* text : {"a", "b", "c"}) {
+            log->AddString(text);
+        }
+        answers = {log->DeleteString(0), log->DeleteString(3), log->DeleteString(-1),
+                   log->AddString("d")};
+        entries = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    EXPECT_EQ(answers, (std::vector<int>{2, LB_ERR, LB_ERR, 2}));
+    EXPECT_EQ(entries, (std::vector<std::string>{"b", "c", "d"}));
+}
+
 TEST(Framework, EscAndTheCloseBoxEndTheDialogWithCancel) {
     Dialog byEsc;
     EXPECT_EQ(uitest::RunModal(byEsc, [&] { uitest::PressKey(byEsc, uitest::Key::Escape); }),

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <thread>
 
+#include "app/tarvic.h"
 #include "app/tarvicDlg.h"
 #include "platform/ui/test_driver.h"
 
@@ -76,6 +77,8 @@ TEST(MainDialog, ChoosingAnEntryGivesItsIndexAndTypingGivesNone) {
     int afterChoice = -2;
     int afterTyping = -2;
     int other = -2;
+    int afterLeaving = -2;
+    std::string shownAfterLeaving;
     uitest::RunModal(dlg, [&] {
         uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 5);
         EXPECT_EQ(uitest::ShownText(dlg, IDC_GPRS_PORT), "COM6");
@@ -84,10 +87,22 @@ TEST(MainDialog, ChoosingAnEntryGivesItsIndexAndTypingGivesNone) {
         uitest::TypeText(dlg, IDC_485_PORT, "COM2");
         afterTyping = Combo(dlg, IDC_485_PORT)->GetCurSel();
         other = Combo(dlg, IDC_GPRS_PORT)->GetCurSel();
+        // Leaving the field ends its editing; the text an entry has still selects none.
+        uitest::PressKey(dlg, uitest::Key::Tab);
+        afterLeaving = Combo(dlg, IDC_485_PORT)->GetCurSel();
+        shownAfterLeaving = uitest::ShownText(dlg, IDC_485_PORT);
     });
     EXPECT_EQ(afterChoice, 5);
     EXPECT_EQ(afterTyping, CB_ERR);
     EXPECT_EQ(other, 5);
+    EXPECT_EQ(afterLeaving, CB_ERR);
+    EXPECT_EQ(shownAfterLeaving, "COM2");
+}
+
+TEST(MainDialog, TheApplicationCarriesOutTheHelpCommandOnly) {
+    EXPECT_TRUE(theApp.OnCmdMsg(ID_HELP));
+    EXPECT_FALSE(theApp.OnCmdMsg(IDOK));
+    EXPECT_FALSE(theApp.OnCmdMsg(ID_HELP + 1));
 }
 
 TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {

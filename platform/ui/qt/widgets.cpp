@@ -11,14 +11,32 @@ namespace ui {
 
 ComboWidget::ComboWidget(QWidget* parent, bool editable, bool sorted)
     : QComboBox(parent), m_sorted(sorted) {
-    setEditable(editable);
+    if (editable) {
+        // When editing finishes (Enter, leaving the field) the box selects the entry whose
+        // text was typed; typed text must never select one. Our own field lets the handlers
+        // below run before and after the box's own.
+        auto* edit = new QLineEdit(this);
+        connect(edit, &QLineEdit::editingFinished, this, [this] { m_bFinishingEdit = true; });
+        setLineEdit(edit);
+        connect(edit, &QLineEdit::editingFinished, this, [this] {
+            m_bFinishingEdit = false;
+            if (m_sel < 0 && currentIndex() >= 0) {
+                const QString typed = currentText();
+                const QSignalBlocker quiet(this);
+                setCurrentIndex(-1);
+                setEditText(typed);
+            }
+        });
+        setCompleter(nullptr);
+        connect(edit, &QLineEdit::textEdited, this, [this] { m_sel = -1; });
+    }
     setInsertPolicy(QComboBox::NoInsert);
     setDuplicatesEnabled(true);
-    if (editable) {
-        setCompleter(nullptr);
-        connect(lineEdit(), &QLineEdit::textEdited, this, [this] { m_sel = -1; });
-    }
-    connect(this, &QComboBox::activated, this, [this](int index) { m_sel = index; });
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        if (!m_bFinishingEdit) {
+            m_sel = index;
+        }
+    });
 }
 
 int ComboWidget::Add(const QString& text) {

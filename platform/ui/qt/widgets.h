@@ -21,6 +21,7 @@ class ComboWidget : public QComboBox {
   private:
     bool m_sorted;
     int m_sel = -1;
+    bool m_bFinishingEdit = false;  // the field's editing is being finished
 };
 
 class ListWidget : public QListWidget {

@@ -208,6 +208,19 @@ int CListBox::AddString(const char* text) {
         LB_ERR);
 }
 
+int CListBox::DeleteString(int index) {
+    return OnUiThreadOr(
+        [&] {
+            auto* l = As<ui::ListWidget>(GetSafeHwnd());
+            if (!l || index < 0 || index >= l->count()) {
+                return LB_ERR;
+            }
+            delete l->takeItem(index);
+            return l->count();
+        },
+        LB_ERR);
+}
+
 int CListBox::GetCount() const {
     return OnUiThreadOr(
         [&] {
