@@ -1,12 +1,20 @@
 #!/usr/bin/env python3
-"""Draws the application icon and writes it as tarvic.ico: a 32 x 32 and a 16 x 16 image,
-16 colours each (the standard 16-colour palette), with transparency masks.
+"""Draws the application icon: a 32 x 32 and a 16 x 16 image, 16 colours each (the standard
+16-colour palette), with transparency.
 
 The picture: a modem with its status lights, an antenna and the radio waves it sends.
-Run it from this folder after changing the drawing; the .ico is kept in the repository.
+
+  make_icon.py                 writes tarvic.ico here (run it from this folder after
+                               changing the drawing; the .ico is kept in the repository)
+  make_icon.py --ico FILE      writes the .ico as FILE
+  make_icon.py --png DIR       writes the same two images as DIR/16x16/tarvic.png and
+                               DIR/32x32/tarvic.png (the Linux desktop's icon theme)
 """
 import math
+import os
 import struct
+import sys
+import zlib
 
 PALETTE = [
     (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0),
@@ -75,16 +83,54 @@ def bmp(px):
     return header + palette + xor + mask
 
 
-def main():
+def png(px):
+    """The image as a PNG: 8-bit RGBA, clear pixels fully transparent."""
+    size = len(px)
+    raw = b""
+    for row in px:
+        raw += b"\0"  # no filter
+        for c in row:
+            raw += bytes(PALETTE[c]) + b"\xff" if c is not CLEAR else b"\0\0\0\0"
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def write_ico(path):
     images = [bmp(draw(32)), bmp(draw(16))]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, data in zip((32, 16), images):
         out += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(data), offset)
         offset += len(data)
-    with open("tarvic.ico", "wb") as f:
+    with open(path, "wb") as f:
         f.write(out + b"".join(images))
 
 
+def write_pngs(folder):
+    for size in (16, 32):
+        sub = os.path.join(folder, "%dx%d" % (size, size))
+        os.makedirs(sub, exist_ok=True)
+        with open(os.path.join(sub, "tarvic.png"), "wb") as f:
+            f.write(png(draw(size)))
+
+
+def main(args):
+    if not args:
+        args = ["--ico", "tarvic.ico"]
+    if len(args) % 2 or any(a not in ("--ico", "--png") for a in args[::2]):
+        sys.exit("usage: make_icon.py [--ico FILE] [--png DIR]")
+    for option, value in zip(args[::2], args[1::2]):
+        if option == "--ico":
+            write_ico(value)
+        else:
+            write_pngs(value)
+
+
 if __name__ == "__main__":
-    main()
+    main(sys.argv[1:])

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "res/version.h"
 #include "sim/sim.h"
 
 namespace tarvic {
@@ -65,6 +66,7 @@ Options
   --rs485 N                the RS-485 device's port number (default 4; 0: none)
   --verbose, -v            show every byte and event on the screen (stderr)
   --help, -h               this text
+  --version                the version of tarvic-sim
 
 Modem scenarios (to see how tarvic copes with a difficult modem)
   --web builtin|IP:PORT|direct   see above
@@ -180,6 +182,7 @@ struct Config {
     int rs485Com = 4;
     bool verbose = false;
     bool help = false;
+    bool version = false;
     sim::ModemOptions modem;
     sim::Rs485Options rs485;
 };
@@ -213,6 +216,9 @@ Config Parse(int argc, char** argv) {
         };
         if (flag == "--help" || flag == "-h") {
             c.help = true;
+        } else if (flag == "--version") {
+            noValue();
+            c.version = true;
         } else if (flag == "--verbose" || flag == "-v") {
             noValue();
             c.verbose = true;
@@ -365,6 +371,10 @@ int main(int argc, char** argv) {
     }
     if (cfg.help) {
         std::cout << kHelp;
+        return 0;
+    }
+    if (cfg.version) {
+        std::cout << "tarvic-sim " TARVIC_VERSION_DOTTED "\n";
         return 0;
     }
 

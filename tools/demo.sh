@@ -7,18 +7,27 @@
 #   TARVIC_WEB=127.0.0.1:8080 bash tools/demo.sh
 #                                      simulator, data connections go to that web server
 #   bash tools/demo.sh --real          no simulator: the real serial ports
+#   bash tools/demo.sh --installed     no build: the installed /usr/bin/tarvic and
+#                                      /usr/bin/tarvic-sim
 #
 # Without a display it starts a virtual X server (Xvfb), presses "ПУСК" itself, saves a
 # picture of each outcome box (tarvic-demo-1.png, -2.png in the current folder) and says
-# what the boxes reported.
+# what the boxes reported; then its exit status is 0 only when both boxes said OK.
 set -euo pipefail
 here=$PWD
 cd "$(dirname "$0")/.."
 real=0
-[ "${1:-}" = "--real" ] && real=1
-bash tools/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target tarvic tarvic-sim
+tarvic=./build/app/tarvic
+sim=./build/sim/tarvic-sim
+case "${1:-}" in
+  --real) real=1 ;;
+  --installed) tarvic=/usr/bin/tarvic sim=/usr/bin/tarvic-sim ;;
+esac
+if [ "${1:-}" != --installed ]; then
+  bash tools/deps.sh
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build -j"$(nproc)" --target tarvic tarvic-sim
+fi
 
 pids=()
 home=""
@@ -31,7 +40,7 @@ trap cleanup EXIT
 
 if [ "$real" -eq 0 ]; then
   home=$(mktemp -d -t tarvic-demo-XXXXXX)
-  ./build/sim/tarvic-sim --config-home "$home" --web "${TARVIC_WEB:-builtin}" --verbose \
+  "$sim" --config-home "$home" --web "${TARVIC_WEB:-builtin}" --verbose \
     2>"$home/sim.log" >"$home/sim.out" &
   pids+=($!)
   for _ in $(seq 100); do
@@ -44,7 +53,7 @@ if [ "$real" -eq 0 ]; then
 fi
 
 if [ -n "${DISPLAY:-}" ]; then
-  ./build/app/tarvic
+  "$tarvic"
   exit 0
 fi
 
@@ -53,13 +62,14 @@ source tools/x11.sh
 start_xvfb 99
 pids+=("$xvfb_pid")
 echo "No display: tarvic runs on the virtual X server $DISPLAY (Xvfb)."
-./build/app/tarvic 2>/dev/null &
+"$tarvic" 2>/dev/null &
 tool=$!
 pids+=("$tool")
 
 dlg=$(wait_window '^tarvic GPRS$' 100) || { echo "the tool's window did not appear"; exit 1; }
 echo "Pressing ПУСК ..."
 xdotool windowfocus --sync "$dlg" key Return
+failed=0
 for i in 1 2; do
   # A check takes a few seconds; a silent modem about 21 s.
   box=$(wait_window '^(OK|ERROR)$' 400) || { echo "no outcome box appeared"; exit 1; }
@@ -67,7 +77,7 @@ for i in 1 2; do
   xwd -root -silent | convert xwd:- -trim "$here/tarvic-demo-$i.png"
   caption=$(xdotool getwindowname "$box")
   what=$([ "$i" = 1 ] && echo "GPRS modem" || echo "RS-485 line")
-  if [ "$caption" = OK ]; then verdict="works"; else verdict="does NOT work"; fi
+  if [ "$caption" = OK ]; then verdict="works"; else verdict="does NOT work" failed=1; fi
   echo "Box $i ($caption): the $what $verdict. Picture: $here/tarvic-demo-$i.png"
   xdotool windowfocus --sync "$box" key Return
   for _ in $(seq 50); do [ -z "$(window '^(OK|ERROR)$')" ] && break; sleep 0.1; done
@@ -78,3 +88,4 @@ if [ "$real" -eq 0 ]; then
 fi
 xdotool windowfocus --sync "$dlg" key Escape
 wait "$tool" || true
+exit "$failed"

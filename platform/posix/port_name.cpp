@@ -7,9 +7,7 @@
 #include <cstring>
 
 namespace tarvic::posix {
-namespace {
 
-// ${XDG_CONFIG_HOME:-$HOME/.config}/tarvic/ports, or nothing without either.
 std::string PortDirectory() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg != nullptr && xdg[0] == '/') {
@@ -21,8 +19,6 @@ std::string PortDirectory() {
     }
     return {};
 }
-
-}  // namespace
 
 bool ResolvePortName(const char* name, std::string& path) {
     if (name == nullptr) {

@@ -179,6 +179,16 @@ int CListBox::AddString(const char* text) {
         LB_ERR);
 }
 
+int CListBox::DeleteString(int index) {
+    return OnUiThreadOr(
+        [&] {
+            const HWND h = GetSafeHwnd();
+            // The list answers the number of entries left, or LB_ERR for a wrong index.
+            return h ? static_cast<int>(SendMessageW(h, LB_DELETESTRING, index, 0)) : LB_ERR;
+        },
+        LB_ERR);
+}
+
 int CListBox::GetCount() const {
     return OnUiThreadOr(
         [&] {

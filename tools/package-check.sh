@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Checks the built packages on this machine the way a technician gets them. The Debian
+# package: installs dist/tarvic_*.deb with apt-get, checks that the installed programs
+# carry the package's version, runs the installed tarvic against the installed tarvic-sim
+# to both outcome boxes (under Xvfb when there is no display), then purges the package
+# and checks that none of its files is left. The Windows archive: holds tarvic.exe and
+# README.txt of the same version. The Windows installer: installs silently under Wine, in
+# a Wine prefix of its own, with the program and its Start-menu entry, and its
+# uninstaller removes them again. Run tools/package.sh first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+debs=(dist/tarvic_*_amd64.deb)
+[ -e "${debs[0]}" ] || { echo "no dist/tarvic_*_amd64.deb: run tools/package.sh first"; exit 1; }
+[ "${#debs[@]}" -eq 1 ] || { echo "more than one package in dist/: ${debs[*]}"; exit 1; }
+deb=${debs[0]}
+version=$(dpkg-deb -f "$deb" Version)
+
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "./$deb"
+mapfile -t files < <(dpkg -L tarvic)
+echo "Installed tarvic $version: ${#files[@]} paths"
+
+for program in tarvic-sim tarvic-ports; do
+  said=$("/usr/bin/$program" --version)
+  [ "$said" = "$program $version" ] || { echo "$program --version says \"$said\", the package is $version"; exit 1; }
+done
+
+bash tools/demo.sh --installed
+
+DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y tarvic
+if dpkg-query -W -f='${Status}\n' tarvic 2>/dev/null | grep -qv '^unknown ok not-installed$'; then
+  echo "tarvic is still known to dpkg: $(dpkg-query -W -f='${Status}' tarvic)"
+  exit 1
+fi
+left=()
+for f in "${files[@]}"; do
+  # Shared folders such as /usr/share/man stay; anything of tarvic's own must be gone.
+  if [ -e "$f" ] && { [ ! -d "$f" ] || [[ "$f" == *tarvic* ]]; }; then left+=("$f"); fi
+done
+if ((${#left[@]})); then
+  printf 'left behind after purge: %s\n' "${left[@]}"
+  exit 1
+fi
+echo "Purged: none of the package's ${#files[@]} paths is left."
+
+zip=dist/tarvic-$version-win64.zip
+setup=dist/tarvic-$version-win64-setup.exe
+[ -e "$zip" ] && [ -e "$setup" ] || { echo "no $zip and $setup: run tools/package.sh"; exit 1; }
+listing=$(unzip -Z1 "$zip")
+expected=$(printf 'tarvic-%s-win64/README.txt\ntarvic-%s-win64/tarvic.exe' "$version" "$version")
+[ "$(sort <<<"$listing")" = "$expected" ] || { echo "$zip holds:"; echo "$listing"; exit 1; }
+unzip -p "$zip" "tarvic-$version-win64/README.txt" | head -n 1 | grep -q "tarvic $version" ||
+  { echo "README.txt of $zip does not name version $version"; exit 1; }
+echo "$zip: tarvic.exe and README.txt"
+
+prefix=$(mktemp -d)
+trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
+bash tools/wine-run.sh "$prefix/wine" "$setup" /S
+installed="$prefix/wine/drive_c/Program Files/tarvic"
+link="$prefix/wine/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/tarvic/tarvic.lnk"
+for f in "$installed/tarvic.exe" "$installed/README.txt" "$installed/Uninstall.exe" "$link"; do
+  [ -e "$f" ] || { echo "the installer did not make ${f#"$prefix/wine/"}"; exit 1; }
+done
+cmp -s "$installed/tarvic.exe" <(unzip -p "$zip" "tarvic-$version-win64/tarvic.exe") ||
+  { echo "the installer's tarvic.exe is not the archive's"; exit 1; }
+bash tools/wine-run.sh "$prefix/wine" "$installed/Uninstall.exe" /S
+# The uninstaller copies itself away and finishes from there: give it a moment.
+for _ in $(seq 100); do [ ! -e "$installed" ] && [ ! -e "$link" ] && break; sleep 0.1; done
+if [ -e "$installed" ] || [ -e "$link" ]; then
+  echo "left behind by the uninstaller:"; find "$installed" "$(dirname "$link")" 2>/dev/null
+  exit 1
+fi
+echo "$setup: installs tarvic.exe with a Start-menu entry under Wine; the uninstaller removes both."
