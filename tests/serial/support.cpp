@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +18,8 @@
 #include "sim/pseudo_terminal.h"
 #include "tests/support/posix/child_process.h"
 #include "tests/support/temp_dir.h"
+
+extern char** environ;
 
 namespace tarvic::test {
 
