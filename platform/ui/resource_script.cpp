@@ -343,7 +343,7 @@ class Parser {
             out.icons[id] = file;
             return true;
         }
-        for (const char* file : {"BITMAP", "CURSOR", "RCDATA", "HTML", "MANIFEST"}) {
+        for (const char* file : {"BITMAP", "CURSOR", "RCDATA", "HTML", "MANIFEST", "RT_MANIFEST"}) {
             if (IsWord(file)) {
                 Advance();
                 std::string ignored;

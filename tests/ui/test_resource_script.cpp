@@ -97,6 +97,7 @@ TEST(ResourceScript, DefaultsNotAndGenericControls) {
         /* a block comment
            over lines */
         IDI_X ICON "res\\x.ico"
+        1 RT_MANIFEST "x.manifest"
         1 VERSIONINFO
          FILEVERSION 1,0,0,1
         BEGIN
