@@ -123,7 +123,7 @@ void CTarvicDlg::EndRunNow() {
     m_closingCv.notify_all();
     Abort();
     CancelMessageBoxes();
-    PumpMessagesUntil([this] { return WaitForSingleObject(m_hCheckThread, 0) != WAIT_TIMEOUT; });
+    WaitForThreadServingMessages(m_hCheckThread);
 }
 
 void CTarvicDlg::OnCancel() {

@@ -8,7 +8,7 @@
 //    IsWindowEnabled, IsWindowVisible, SetIcon, IsIconic, GetClientRect, DefWindowProc;
 //    every member of CComboBox and CListBox;
 //  - the modal loop: CDialog::DoModal (with its CDialog::ModalState), CDialog::EndDialog,
-//    PumpMessagesUntil, CWinApp::Run;
+//    PumpMessagesUntil, WaitForThreadServingMessages, CWinApp::Run;
 //  - painting: CDC::DrawIcon, CPaintDC's constructor and destructor;
 //  - resources: CWinApp::LoadIcon, and the CMake function tarvic_ui_add_resources() that
 //    gives a program its resource script (and the variable TARVIC_UI_TEST_ENVIRONMENT, what

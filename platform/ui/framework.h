@@ -314,6 +314,9 @@ inline void AfxEnableControlContainer() {}
 // On the UI thread: serves events (other threads' control calls and message boxes
 // included) until done() is true; done() is checked at least every 10 ms.
 void PumpMessagesUntil(const std::function<bool()>& done);
+// On the UI thread: serves events, as above, until the thread has ended (elsewhere: waits).
+// A request to quit that comes meanwhile is not lost: it is made again after the wait.
+void WaitForThreadServingMessages(HANDLE thread);
 
 // Closes every message box that a non-UI thread has up (its MessageBoxExA returns
 // IDCANCEL) and makes later MessageBoxExA calls from non-UI threads return IDCANCEL at

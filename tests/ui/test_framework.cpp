@@ -249,6 +249,53 @@ TEST(Framework, AListDropsTheEntryAskedForAndKeepsTheOthersInOrder) {
     EXPECT_EQ(entries, (std::vector<std::string>{"b", "c", "d"}));
 }
 
+// A run disables the inputs in this order and gives them back from its own thread; the
+// focus, wherever it was (a combo box keeps it in its own field), never stays in a disabled
+// control, Esc still ends the dialog, and once START is back the focus is on it.
+TEST(Framework, TheFocusLeavesControlsAsTheyAreDisabledAndComesBackToStart) {
+    const int disabled[] = {IDC_GPRS_PORT, IDC_485_PORT, IDOK, IDC_URL};
+    for (int tabs = 0; tabs < 4; ++tabs) {  // START, the URL field, the two port lists
+        Dialog dlg;
+        int focusedAt = -1;
+        std::vector<int> inDisabled;
+        int afterRun = -1;
+        bool openAfterEsc = true;
+        const INT_PTR result = uitest::RunModal(dlg, [&] {
+            for (int i = 0; i < tabs; ++i) {
+                uitest::PressKey(dlg, uitest::Key::Tab);
+            }
+            focusedAt = uitest::FocusedControlId(dlg);
+            for (int id : disabled) {
+                dlg.GetDlgItem(id)->EnableWindow(FALSE);
+                const int focus = uitest::FocusedControlId(dlg);
+                if (focus != 0 && !dlg.GetDlgItem(focus)->IsWindowEnabled()) {
+                    inDisabled.push_back(focus);
+                }
+            }
+            std::thread run([&] {
+                for (int id : {IDC_GPRS_PORT, IDOK, IDC_URL, IDC_485_PORT}) {
+                    dlg.GetDlgItem(id)->EnableWindow(TRUE);
+                }
+            });
+            PumpMessagesUntil([&] { return dlg.GetDlgItem(IDC_485_PORT)->IsWindowEnabled(); });
+            run.join();
+            afterRun = uitest::FocusedControlId(dlg);
+            // Disabled again: Esc ends the dialog whatever had the focus.
+            for (int id : disabled) {
+                dlg.GetDlgItem(id)->EnableWindow(FALSE);
+            }
+            uitest::PressKey(dlg, uitest::Key::Escape);
+            uitest::Pump(50);
+            openAfterEsc = uitest::IsOpen(dlg);
+        });
+        EXPECT_NE(focusedAt, 0) << tabs;
+        EXPECT_FALSE(openAfterEsc) << tabs;
+        EXPECT_TRUE(inDisabled.empty()) << tabs << ": in control " << inDisabled.front();
+        EXPECT_EQ(afterRun, IDOK) << tabs;
+        EXPECT_EQ(result, IDCANCEL) << tabs;
+    }
+}
+
 TEST(Framework, EscAndTheCloseBoxEndTheDialogWithCancel) {
     Dialog byEsc;
     EXPECT_EQ(uitest::RunModal(byEsc, [&] { uitest::PressKey(byEsc, uitest::Key::Escape); }),

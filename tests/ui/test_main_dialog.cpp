@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #include "app/tarvic.h"
@@ -101,6 +102,29 @@ TEST(MainDialog, ChoosingAnEntryGivesItsIndexAndTypingGivesNone) {
     EXPECT_EQ(shownAfterLeaving, "COM2");
 }
 
+// A letter that Windows-1251 lacks becomes '?' on its way from the field, never a
+// look-alike ASCII letter, so that a host refused on one system is refused on every one.
+TEST(MainDialog, AHostWithFullWidthLettersIsRefused) {
+    const char* const hosts[] =
+        {
+            "\xef\xbd\x85xample.com",  // U+FF45 for the e
+            "\xef\xbd\x85\xef\xbd\x98\xef\xbd\x81\xef\xbd\x8d\xef\xbd\x90\xef\xbd\x8c\xef\xbd\x85."
+            "com",  // all full width
+            "example\xef\xbc\x8e"
+            "com",  // U+FF0E for the dot
+        };
+    for (const char* host : hosts) {
+        CTarvicDlg dlg;
+        std::optional<uitest::MessageBoxInfo> box;
+        uitest::RunModal(dlg, [&] {
+            uitest::TypeText(dlg, IDC_URL, host);
+            box = uitest::ClickAndDismissBox(dlg, IDOK);
+        });
+        ASSERT_TRUE(box) << host;
+        EXPECT_EQ(box->text, "Неверный адрес сервера") << host;
+    }
+}
+
 TEST(MainDialog, TheApplicationCarriesOutTheHelpCommandOnly) {
     EXPECT_TRUE(theApp.OnCmdMsg(ID_HELP));
     EXPECT_FALSE(theApp.OnCmdMsg(IDOK));
@@ -185,27 +209,42 @@ TEST(MainDialog, TheLogStaysHiddenAndInOrderWhenAnotherThreadFillsIt) {
     EXPECT_FALSE(visible);
 }
 
-TEST(MainDialog, TheIconIsTwoSixteenColourImages) {
+// The two 16-colour images first, then every size in 32-bit colour with alpha, the largest
+// stored as PNG (a directory size of 0 means 256).
+TEST(MainDialog, TheIconHasTwoSixteenColourImagesAndEverySizeInColour) {
     std::ifstream file(std::string(TARVIC_RES_DIR) + "/tarvic.ico", std::ios::binary);
     ASSERT_TRUE(file.is_open());
     const std::string ico{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    auto byte = [&](int at) { return static_cast<uint8_t>(ico[at]); };
-    auto u16 = [&](int at) { return byte(at) | byte(at + 1) << 8; };
-    auto u32 = [&](int at) { return uint32_t(u16(at)) | uint32_t(u16(at + 2)) << 16; };
-    ASSERT_GE(ico.size(), 6u + 2 * 16);
+    auto byte = [&](size_t at) { return static_cast<uint8_t>(ico[at]); };
+    auto u16 = [&](size_t at) { return byte(at) | byte(at + 1) << 8; };
+    auto u32 = [&](size_t at) { return uint32_t(u16(at)) | uint32_t(u16(at + 2)) << 16; };
+    struct Row {
+        int size, colours, bits;
+        bool png;
+    };
+    const Row rows[] = {{32, 16, 4, false}, {16, 16, 4, false},  {16, 0, 32, false},
+                        {24, 0, 32, false}, {32, 0, 32, false},  {48, 0, 32, false},
+                        {64, 0, 32, false}, {128, 0, 32, false}, {256, 0, 32, true}};
+    constexpr size_t kCount = sizeof rows / sizeof rows[0];
+    ASSERT_GE(ico.size(), 6u + kCount * 16);
     EXPECT_EQ(u16(2), 1);  // icon
-    ASSERT_EQ(u16(4), 2);
-    std::vector<int> sizes;
-    for (int i = 0; i < 2; ++i) {
-        const int entry = 6 + 16 * i;
-        sizes.push_back(byte(entry));
-        EXPECT_EQ(byte(entry + 2), 16);  // colours
-        EXPECT_EQ(u16(entry + 6), 4);    // bits per pixel
-        const uint32_t offset = u32(entry + 12);
+    ASSERT_EQ(u16(4), static_cast<int>(kCount));
+    for (size_t i = 0; i < kCount; ++i) {
+        const Row& r = rows[i];
+        const size_t entry = 6 + 16 * i;
+        EXPECT_EQ(byte(entry) == 0 ? 256 : byte(entry), r.size) << i;
+        EXPECT_EQ(byte(entry + 2), r.colours) << i;
+        EXPECT_EQ(u16(entry + 6), r.bits) << i;
+        const size_t offset = u32(entry + 12);
         ASSERT_LT(offset + 40, ico.size());
-        EXPECT_EQ(u16(offset + 14), 4);  // the image's own header agrees
+        if (r.png) {
+            EXPECT_EQ(ico.substr(offset, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << i;
+            EXPECT_EQ(byte(offset + 25), 6) << i;  // RGBA
+        } else {
+            EXPECT_EQ(u32(offset + 4), uint32_t(r.size)) << i;  // the image's own header agrees
+            EXPECT_EQ(u16(offset + 14), r.bits) << i;
+        }
     }
-    EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
     const HICON icon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
     ASSERT_NE(icon, nullptr);
     const uitest::Image large = uitest::IconImage(icon, true);

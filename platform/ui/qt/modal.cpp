@@ -98,6 +98,11 @@ int CWinApp::Run() {
     return QApplication::exec();
 }
 
+void WaitForThreadServingMessages(HANDLE thread) {
+    // Qt keeps a request to quit in its application object, so nothing is lost here.
+    PumpMessagesUntil([thread] { return WaitForSingleObject(thread, 0) != WAIT_TIMEOUT; });
+}
+
 void PumpMessagesUntil(const std::function<bool()>& done) {
     if (!tarvic::ui::IsUiThread()) {
         while (!done()) {

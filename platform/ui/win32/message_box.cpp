@@ -18,10 +18,16 @@ bool g_cancelled = false;  // under g_mutex
 std::set<HWND> g_boxes;    // under g_mutex: the boxes that other threads have up
 thread_local HWND t_box = nullptr;
 
-// The first window made during the box's call is the box; it is refused when the boxes
-// were cancelled meanwhile (the call then returns at once).
+// The box is the dialog-class window made during the box's call: the thread may make
+// others first (the input method's default window). It is refused when the boxes were
+// cancelled meanwhile (the call then returns at once).
+bool IsBoxClass(HWND h) {
+    wchar_t cls[16] = {};
+    return GetClassNameW(h, cls, 16) > 0 && lstrcmpW(cls, L"#32770") == 0;
+}
+
 LRESULT CALLBACK WatchBox(int code, WPARAM wp, LPARAM lp) {
-    if (code == HCBT_CREATEWND && t_box == nullptr) {
+    if (code == HCBT_CREATEWND && t_box == nullptr && IsBoxClass(reinterpret_cast<HWND>(wp))) {
         std::lock_guard lock(g_mutex);
         if (g_cancelled) {
             return 1;

@@ -58,6 +58,10 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return UiBackend::InitDialog(dlg);
         }
         case WM_COMMAND:
+            if (lp != 0 &&
+                tarvic::ui::OnComboNotification(reinterpret_cast<HWND>(lp), HIWORD(wp))) {
+                return TRUE;
+            }
             // Enter (the default button), START itself, Esc and the close box.
             if (dlg && HIWORD(wp) == BN_CLICKED && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
                 UiBackend::Command(dlg, LOWORD(wp));
@@ -123,6 +127,25 @@ HICON CWinApp::LoadIcon(UINT id) const {
     // Shared: the system keeps it for the life of the program.
     return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id),
                                          IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+}
+
+void WaitForThreadServingMessages(HANDLE thread) {
+    if (!tarvic::ui::IsUiThread()) {
+        WaitForSingleObject(thread, INFINITE);
+        return;
+    }
+    tarvic::ui::StartServingCalls();
+    // The thread's control calls are sent messages: the wait wakes for them, and for the
+    // thread's end, without polling. A WM_QUIT must not end the wait before the thread has.
+    bool quit = false;
+    int quitCode = 0;
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) ==
+           WAIT_OBJECT_0 + 1) {
+        quit = !tarvic::ui::ServeMessages(&quitCode) || quit;
+    }
+    if (quit) {
+        PostQuitMessage(quitCode);
+    }
 }
 
 void PumpMessagesUntil(const std::function<bool()>& done) {

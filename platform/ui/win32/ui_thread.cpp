@@ -66,12 +66,18 @@ bool RunOnUiThread(const std::function<void()>& fn) {
     return call.ran;
 }
 
-bool ServeMessages() {
+bool ServeMessages(int* quitCode) {
     MSG msg;
+    bool quit = false;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return false;
+            if (quitCode == nullptr) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return false;
+            }
+            *quitCode = static_cast<int>(msg.wParam);
+            quit = true;
+            continue;
         }
         // Dialog keys (Tab, Enter, Esc) of the window the message is for.
         const HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
@@ -80,7 +86,7 @@ bool ServeMessages() {
             DispatchMessageW(&msg);
         }
     }
-    return true;
+    return !quit;
 }
 
 std::wstring Wide(const char* cp1251) {
@@ -98,9 +104,11 @@ std::string FromWide(const wchar_t* text, int length) {
     if (length <= 0) {
         return std::string();
     }
-    const int n = WideCharToMultiByte(1251, 0, text, length, nullptr, 0, "?", nullptr);
+    // No look-alike letters: what Windows-1251 lacks becomes '?', as on Linux.
+    const int n =
+        WideCharToMultiByte(1251, WC_NO_BEST_FIT_CHARS, text, length, nullptr, 0, "?", nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(1251, 0, text, length, out.data(), n, "?", nullptr);
+    WideCharToMultiByte(1251, WC_NO_BEST_FIT_CHARS, text, length, out.data(), n, "?", nullptr);
     return out;
 }
 

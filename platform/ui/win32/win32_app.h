@@ -11,8 +11,12 @@ namespace tarvic::ui {
 // Makes this thread the UI thread and able to serve other threads' calls (dialog start,
 // entry point, test start).
 void StartServingCalls();
-// Serves this thread's messages once, without waiting; false when WM_QUIT came.
-bool ServeMessages();
+// Serves this thread's messages once, without waiting; false when WM_QUIT came. The WM_QUIT
+// is posted again, or, given quitCode, taken out and its code kept there.
+bool ServeMessages(int* quitCode = nullptr);
+
+// A combo box's notification to its dialog; true when it was one that is handled here.
+bool OnComboNotification(HWND combo, UINT code);
 
 // Windows-1251, as every text of the framework is, to and from wide characters.
 std::wstring Wide(const char* cp1251);

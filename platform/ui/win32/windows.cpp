@@ -32,7 +32,55 @@ CString ItemText(HWND h, UINT lenMsg, UINT textMsg, int index, int error) {
     return got == error ? CString() : tarvic::ui::FromWide(buf.data(), static_cast<int>(got));
 }
 
+// True when the focus is on (or inside) an enabled tab stop of the dialog.
+bool FocusIsOnATabStop(HWND dialog) {
+    HWND control = GetFocus();
+    while (control && GetParent(control) != dialog) {
+        control = GetParent(control);
+    }
+    return control && IsWindowEnabled(control) && IsWindowVisible(control) &&
+           (GetWindowLongW(control, GWL_STYLE) & WS_TABSTOP);
+}
+
+bool IsDefaultButton(HWND h) {
+    const HWND parent = GetParent(h);
+    const LRESULT def = parent ? SendMessageW(parent, DM_GETDEFID, 0, 0) : 0;
+    return HIWORD(def) == DC_HASDEFID && LOWORD(def) == GetDlgCtrlID(h);
+}
+
 }  // namespace
+
+namespace tarvic::ui {
+
+// With its list open, a combo box selects the entry that text typed into its field names,
+// and Enter keeps it. Typed text chooses no entry, with the list open or closed: when the
+// list closes after typing, the field keeps the text and no entry is selected.
+bool OnComboNotification(HWND combo, UINT code) {
+    static const wchar_t* const kTyped = L"tarvicTypedWhileOpen";
+    switch (code) {
+        case CBN_EDITCHANGE:
+            if (SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0)) {
+                SetPropW(combo, kTyped, reinterpret_cast<HANDLE>(1));
+            }
+            return true;
+        case CBN_SELCHANGE:
+            // An entry chosen in the open list with the arrow keys or the mouse.
+            RemovePropW(combo, kTyped);
+            return true;
+        case CBN_CLOSEUP:
+            if (RemovePropW(combo, kTyped) != nullptr) {
+                std::vector<wchar_t> typed(static_cast<size_t>(GetWindowTextLengthW(combo)) + 1);
+                GetWindowTextW(combo, typed.data(), static_cast<int>(typed.size()));
+                SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+                SetWindowTextW(combo, typed.data());
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace tarvic::ui
 
 // CWnd
 
@@ -54,13 +102,29 @@ BOOL CWnd::EnableWindow(BOOL enable) {
         if (!m_hWnd) {
             return FALSE;
         }
-        // A disabled control loses the focus, and a dialog whose focus is nowhere takes no
-        // key (Esc among them): the dialog itself takes it over.
-        const BOOL wasDisabled = ::EnableWindow(m_hWnd, enable);
         const HWND parent = GetParent(m_hWnd);
-        const HWND focus = GetFocus();
-        if (!enable && parent && (focus == nullptr || focus == m_hWnd)) {
+        const auto holdsFocus = [&] {
+            const HWND focus = GetFocus();
+            // A drop-down combo box keeps its focus in its own edit field.
+            return focus == m_hWnd || (focus && IsChild(m_hWnd, focus));
+        };
+        // The focus leaves a control before it is disabled, as the dialog manager moves
+        // it (to the next tab stop), so that it never stays inside a disabled control.
+        if (!enable && parent && holdsFocus()) {
+            SendMessageW(parent, WM_NEXTDLGCTL, 0, FALSE);
+        }
+        const BOOL wasDisabled = ::EnableWindow(m_hWnd, enable);
+        if (!parent) {
+            return wasDisabled;
+        }
+        const bool focusUsable = FocusIsOnATabStop(parent);
+        if (!enable && !focusUsable) {
+            // No other tab stop was left: a dialog whose focus is nowhere takes no key (Esc
+            // among them), so the dialog itself takes it over.
             SetFocus(parent);
+        } else if (enable && !focusUsable && IsDefaultButton(m_hWnd)) {
+            // The inputs are back: the focus returns to the default button, START.
+            SendMessageW(parent, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_hWnd), TRUE);
         }
         return wasDisabled;
     });
