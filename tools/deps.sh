@@ -10,7 +10,8 @@ pkgs=(build-essential cmake python3 googletest libgtest-dev libbenchmark-dev qt6
       libgl-dev nginx lighttpd xvfb x11-apps xdotool imagemagick fonts-dejavu-core)
 for want in "$@"; do
   case "$want" in
-    windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine) ;;
+    # fonts-wine: without its symbol font, title bars show letters for their buttons.
+    windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine fonts-wine) ;;
     # dpkg-shlibdeps (dpkg-dev) works out the Debian package's dependencies, lintian
     # checks it, nsis makes the Windows installer, unzip looks into the archive.
     package) pkgs+=(dpkg-dev lintian nsis unzip) ;;

@@ -105,14 +105,13 @@ TEST(MainDialog, ChoosingAnEntryGivesItsIndexAndTypingGivesNone) {
 // A letter that Windows-1251 lacks becomes '?' on its way from the field, never a
 // look-alike ASCII letter, so that a host refused on one system is refused on every one.
 TEST(MainDialog, AHostWithFullWidthLettersIsRefused) {
-    const char* const hosts[] =
-        {
-            "\xef\xbd\x85xample.com",  // U+FF45 for the e
-            "\xef\xbd\x85\xef\xbd\x98\xef\xbd\x81\xef\xbd\x8d\xef\xbd\x90\xef\xbd\x8c\xef\xbd\x85."
-            "com",  // all full width
-            "example\xef\xbc\x8e"
-            "com",  // U+FF0E for the dot
-        };
+    const char* const hosts[] = {
+        "\xef\xbd\x85xample.com",  // U+FF45 for the e
+        "\xef\xbd\x85\xef\xbd\x98\xef\xbd\x81\xef\xbd\x8d\xef\xbd\x90\xef\xbd\x8c\xef\xbd\x85."
+        "com",  // all full width
+        "example\xef\xbc\x8e"
+        "com",  // U+FF0E for the dot
+    };
     for (const char* host : hosts) {
         CTarvicDlg dlg;
         std::optional<uitest::MessageBoxInfo> box;

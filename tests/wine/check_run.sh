@@ -9,6 +9,19 @@
 #               long each box took (from Enter, and from the first box's dismissal)
 #     no-port   COM1 leads nowhere: START cannot open it and says so in an "ERROR" box
 #     escape    Esc during the GPRS check ends the run within 1 s and closes the window
+#     escape-box     the close box, clicked while the GPRS check's outcome box is up, ends
+#                    the program
+#     escape-rs485   Esc while the RS-485 check waits for a silent device ends it
+#     far-end-gone   the modem goes away in the middle of the AT script: the failure
+#                    boxes come, and once it is back a second run on the same port passes
+#     port-file, port-folder   COM1 leads to a file or a folder: the open-failure box at
+#                    once, and START can be pressed again (the inputs are enabled)
+#     start-20       START pressed 20 times during a run makes one run
+#     runs-20        20 passing runs in one process; the process's memory and descriptors
+#                    after each run, which must stay flat
+#     typed-open, typed-closed   COM1 leads nowhere and COM3 to the modem; "COM3" typed
+#                    into the GPRS port field, with its list open (then closed with
+#                    Enter) or closed, chooses no port: START says it cannot open one
 #   PORTS is the folder that the Wine prefix maps COMn to (see tools/wine-run.sh).
 set -euo pipefail
 mode=$1 exe=$2 sim=$3 shim=$4 ports=$5
@@ -41,18 +54,62 @@ if [ -z "${DISPLAY:-}" ]; then
   pids+=("$xvfb_pid")
 fi
 
-"$sim" --config-home "$home" --verbose 2>"$home/sim.log" >/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -e "$home/tarvic/ports/com1" ] && [ -e "$home/tarvic/ports/com4" ] && break; sleep 0.05; done
-[ "$mode" = no-port ] && rm "$home/tarvic/ports/com1"
+sim_args=()
+[ "$mode" = escape-rs485 ] && sim_args+=(--rs485-silent)
+# Time to press START while the RS-485 check runs.
+[ "$mode" = start-20 ] && sim_args+=(--rs485-turnaround 1500)
+start_sim() {
+  "$sim" --config-home "$home" --verbose "${sim_args[@]}" 2>>"$home/sim.log" >/dev/null &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  for _ in $(seq 100); do [ -e "$home/tarvic/ports/com1" ] && [ -e "$home/tarvic/ports/com4" ] && break; sleep 0.05; done
+}
+start_sim
+case "$mode" in
+  no-port) rm "$home/tarvic/ports/com1" ;;
+  port-file) rm "$home/tarvic/ports/com1" && echo "not a port" >"$home/tarvic/ports/com1" ;;
+  port-folder) rm "$home/tarvic/ports/com1" && mkdir "$home/tarvic/ports/com1" ;;
+  typed-*) mv "$home/tarvic/ports/com1" "$home/tarvic/ports/com3" ;;
+esac
 rm -rf "$ports"
 ln -s "$home/tarvic/ports" "$ports"
 
-# Dismisses the box that is up and waits until it has gone.
+# Dismisses the box and waits until it has gone (the next box may already be up).
 dismiss() {
   xdotool windowfocus --sync "$1" key Return
-  for _ in $(seq 50); do [ -z "$(window '^(OK|ERROR)$')" ] && return 0; sleep 0.1; done
+  for _ in $(seq 50); do
+    xdotool search --onlyvisible --name '^(OK|ERROR)$' 2>/dev/null | grep -qx "$1" || return 0
+    sleep 0.1
+  done
   fail "the box did not go"
+}
+# Waits for a box with this caption (within N tenths of a second) and dismisses it.
+expect_box() {
+  local box caption
+  box=$(wait_window '^(OK|ERROR)$' "$2") || fail "no box ($3)"
+  caption=$(xdotool getwindowname "$box")
+  [ "$caption" = "$1" ] || fail "a box \"$caption\", not \"$1\" ($3)"
+  echo "$3: box \"$caption\" after $(ms_since "$since") ms"
+  dismiss "$box"
+  since=$(now)
+}
+# After Esc: the window goes within 1 s (Wine itself takes up to 2 s more to end the
+# process without a window manager), and tarvic.exe ends with status 0.
+expect_end_after_esc() {
+  for _ in $(seq 100); do [ -z "$(window '^tarvic GPRS$')" ] && break; sleep 0.01; done
+  gone=$(ms_since "$esc")
+  [ -z "$(window '^tarvic GPRS$')" ] || fail "the window is still there $gone ms after Esc"
+  echo "window gone $gone ms after Esc"
+  for _ in $(seq 100); do kill -0 "$tool" 2>/dev/null || break; sleep 0.05; done
+  kill -0 "$tool" 2>/dev/null && fail "tarvic.exe still runs $(ms_since "$esc") ms after Esc"
+  wait "$tool" || fail "tarvic.exe ended with status $?"
+  echo "tarvic.exe ended $(ms_since "$esc") ms after Esc, status 0"
+  exit 0
+}
+count() { grep -c -- "$1" "$home/sim.log" || true; }
+# The memory and descriptors of the Wine process that runs tarvic.exe.
+figures() {
+  echo "$(awk '/^VmRSS/ {print $2}' "/proc/$tool/status") kB, $(ls "/proc/$tool/fd" | wc -l) descriptors"
 }
 
 start=$(now)
@@ -62,6 +119,17 @@ pids+=("$tool")
 dlg=$(wait_window '^tarvic GPRS$' 300) || fail "the window did not appear"
 echo "window after $(ms_since "$start") ms"
 sleep 0.3  # the dialog has its focus
+case "$mode" in
+  typed-open | typed-closed)
+    # From START to the GPRS port field, as a person would with Tab.
+    xdotool windowfocus --sync "$dlg" key Tab Tab
+    [ "$mode" = typed-open ] && xdotool key F4 && sleep 0.3
+    xdotool key ctrl+a BackSpace type COM3
+    # With the list open, the first Enter closes it.
+    [ "$mode" = typed-open ] && xdotool key Return && sleep 0.3
+    ;;
+esac
+since=$(now)
 xdotool windowfocus --sync "$dlg" key Return
 
 case "$mode" in
@@ -103,6 +171,80 @@ case "$mode" in
     for _ in $(seq 100); do [ -z "$(window '^tarvic GPRS$')" ] && break; sleep 0.05; done
     [ -z "$(window '^tarvic GPRS$')" ] || fail "the window is still there"
     echo "window gone $(ms_since "$esc") ms after Esc"
+    ;;
+  escape-box)
+    box=$(wait_window '^(OK|ERROR)$' 400) || fail "no box after the GPRS check"
+    # Under Wine, keys sent to the dialog while the box of another thread is up do not
+    # reach it; the close box does.
+    eval "$(xdotool getwindowgeometry --shell "$dlg")"
+    esc=$(now)
+    echo "dialog at $X,$Y, $WIDTH x $HEIGHT"
+    xdotool mousemove $((X + WIDTH - 12)) $((Y + 12)) click 1
+    expect_end_after_esc
+    ;;
+  escape-rs485)
+    expect_box OK 400 "GPRS check"
+    for _ in $(seq 100); do grep -q 'COM4 rs485: frame of 10 bytes' "$home/sim.log" && break; sleep 0.05; done
+    grep -q 'COM4 rs485: frame of 10 bytes' "$home/sim.log" || fail "the RS-485 check did not start"
+    sleep 0.5 # well inside its 5 s wait
+    esc=$(now)
+    xdotool windowfocus --sync "$dlg" key Escape
+    expect_end_after_esc
+    ;;
+  far-end-gone)
+    for _ in $(seq 100); do grep -q 'COM1 modem: <- ATE0' "$home/sim.log" && break; sleep 0.05; done
+    grep -q 'COM1 modem: <- ATE0' "$home/sim.log" || fail "the AT script did not start"
+    kill "$sim_pid"
+    wait "$sim_pid" 2>/dev/null || true
+    expect_box ERROR 400 "GPRS check, modem gone"
+    expect_box ERROR 100 "RS-485 check, device gone"
+    start_sim
+    echo "the simulator is back"
+    xdotool windowfocus --sync "$dlg" key Return
+    expect_box OK 400 "second run, GPRS check"
+    expect_box OK 400 "second run, RS-485 check"
+    [ "$(count 'COM1 modem: hang-up: built-in web answer sent')" = 1 ] || fail "no web exchange"
+    ;;
+  port-file | port-folder)
+    expect_box ERROR 20 "START on a $mode"
+    xdotool windowfocus --sync "$dlg" key Return
+    expect_box ERROR 20 "START again"
+    ;;
+  start-20)
+    for _ in $(seq 100); do grep -q 'COM1 modem: <- AT' "$home/sim.log" && break; sleep 0.05; done
+    for _ in $(seq 10); do xdotool windowfocus --sync "$dlg" key Return; sleep 0.02; done
+    expect_box OK 400 "GPRS check"
+    for _ in $(seq 100); do grep -q 'COM4 rs485: frame of 10 bytes' "$home/sim.log" && break; sleep 0.02; done
+    # START is enabled again while the RS-485 check runs; it still does nothing.
+    for _ in $(seq 10); do xdotool windowfocus --sync "$dlg" key Return; sleep 0.02; done
+    expect_box OK 400 "RS-485 check"
+    sleep 1
+    [ -z "$(window '^(OK|ERROR)$')" ] || fail "a box came after the run"
+    opened=$(count 'COM1 modem: port opened')
+    echo "START pressed 21 times: the modem's port opened $opened time(s)"
+    # The RS-485 check's answer came only after the presses, so they fell inside it.
+    grep -q 'COM4 rs485: frame of 10 bytes' "$home/sim.log" || fail "no RS-485 frame"
+    [ "$opened" = 1 ] || fail "more than one run"
+    ;;
+  runs-20)
+    for run in $(seq 20); do
+      [ "$run" -gt 1 ] && xdotool windowfocus --sync "$dlg" key Return
+      expect_box OK 400 "run $run, GPRS check" >/dev/null
+      expect_box OK 400 "run $run, RS-485 check" >/dev/null
+      read -r rss _ fds _ <<<"$(figures)"
+      echo "after run $run: $rss kB, $fds descriptors"
+      rsses+=("$rss")
+      fdss+=("$fds")
+    done
+    [ "$(count 'COM1 modem: hang-up: built-in web answer sent')" = 20 ] || fail "not 20 web exchanges"
+    # Flat: no descriptor more after run 20 than after run 2, and no memory climb beyond
+    # what a heap grows by at first.
+    [ "${fdss[19]}" -le "${fdss[1]}" ] || fail "descriptors grew from ${fdss[1]} to ${fdss[19]}"
+    [ $((rsses[19] - rsses[4])) -lt 2048 ] || fail "memory grew from ${rsses[4]} to ${rsses[19]} kB"
+    ;;
+  typed-open | typed-closed)
+    expect_box ERROR 100 "\"COM3\" typed, list ${mode#typed-}"
+    grep -q 'port opened' "$home/sim.log" && fail "a port was opened: the typed text chose it"
     ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
