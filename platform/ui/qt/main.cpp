@@ -5,8 +5,12 @@
 
 #include "platform/ui/framework.h"
 #include "platform/ui/qt/qt_app.h"
+#include "platform/ui/qt/start_options.h"
 
 int main(int argc, char** argv) {
+    if (int status = tarvic::ui::HandleStartOptions(argc, argv); status >= 0) {
+        return status;
+    }
     QApplication qtApp(argc, argv);
     tarvic::ui::SetUpApplication();
     CWinApp* app = AfxGetApp();
