@@ -11,7 +11,9 @@ int main(int argc, char** argv) {
     if (int status = tarvic::ui::HandleStartOptions(argc, argv); status >= 0) {
         return status;
     }
+    tarvic::ui::DisplayStartWatch watch;
     QApplication qtApp(argc, argv);
+    watch.End();
     tarvic::ui::SetUpApplication();
     CWinApp* app = AfxGetApp();
     if (!app) {

@@ -1,8 +1,11 @@
 #include "platform/ui/qt/start_options.h"
 
+#include <QString>
+#include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "res/version.h"
 
@@ -22,6 +25,40 @@ constexpr const char* kUsage =
 bool Set(const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
+}
+
+QtMessageHandler g_previousHandler = nullptr;
+// What Qt said while the watch ran, one message a line.
+std::string g_heldBack;
+std::string g_firstMessage;
+
+// The settings that chose the display, as "DISPLAY=:5".
+std::string DisplaySettings() {
+    std::string said;
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+        if (Set(name)) {
+            said += (said.empty() ? "" : ", ") + std::string(name) + "=" + std::getenv(name);
+        }
+    }
+    return said;
+}
+
+void OnStartMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    std::string line = text.toStdString();
+    if (type != QtFatalMsg) {
+        g_heldBack += line + "\n";
+        if (g_firstMessage.empty()) {
+            g_firstMessage = line;
+        }
+        return;
+    }
+    // The platform's first warning names the cause ("could not connect to display :5"); Qt's
+    // fatal text is a paragraph about reinstalling.
+    std::string cause = g_firstMessage.empty() ? line.substr(0, line.find('\n')) : g_firstMessage;
+    std::fprintf(stderr, "tarvic: cannot open the display (%s): %s\n", DisplaySettings().c_str(),
+                 cause.c_str());
+    std::fflush(stdout);
+    std::_Exit(1);
 }
 
 }  // namespace
@@ -45,6 +82,24 @@ int HandleStartOptions(int argc, char** argv) {
         return 1;
     }
     return -1;
+}
+
+DisplayStartWatch::DisplayStartWatch() {
+    g_previousHandler = qInstallMessageHandler(OnStartMessage);
+}
+
+DisplayStartWatch::~DisplayStartWatch() {
+    End();
+}
+
+void DisplayStartWatch::End() {
+    if (!m_watching) {
+        return;
+    }
+    m_watching = false;
+    qInstallMessageHandler(g_previousHandler);
+    std::fputs(g_heldBack.c_str(), stderr);
+    g_heldBack.clear();
 }
 
 }  // namespace tarvic::ui
