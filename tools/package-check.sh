@@ -4,8 +4,9 @@
 # carry the package's version, runs the installed tarvic against the installed tarvic-sim
 # to both outcome boxes (under Xvfb when there is no display), then purges the package
 # and checks that none of its files is left. The Windows archive: holds tarvic.exe,
-# README.txt of the same version, LICENSE.txt and the runtime notices. The Windows installer: installs silently under Wine, in
-# a Wine prefix of its own, with the program and its Start-menu entry, and its
+# README.txt of the same version, LICENSE.txt and the runtime notices. The Windows
+# installer: installs silently under Wine, in a Wine prefix of its own, with the program,
+# the notices, its Start-menu entry and an uninstall entry of its version, and its
 # uninstaller removes them again. Run tools/package.sh first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,20 +62,31 @@ prefix=$(mktemp -d)
 wine_prefix=$prefix/wine
 # Stop the server of the prefix used before its folder goes, or it writes into nothing.
 trap 'WINEPREFIX=$wine_prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
-uninstall_key="Software\Microsoft\Windows\CurrentVersion\Uninstall\tarvic $version"
-uninstall_entry() {
-  bash tools/wine-run.sh "$wine_prefix" reg query "HKLM\$uninstall_key" >/dev/null 2>&1 ||
-    bash tools/wine-run.sh "$wine_prefix" reg query "HKCU\$uninstall_key" >/dev/null 2>&1
+uninstall_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\tarvic'
+# The version that the uninstall entry shows ("Apps" of the settings), machine-wide or for
+# the user; empty when there is no entry.
+uninstall_version() {
+  local hive said
+  for hive in HKLM HKCU; do
+    if said=$(bash tools/wine-run.sh "$wine_prefix" reg query "$hive\\$uninstall_key" \
+      /v DisplayVersion 2>/dev/null); then
+      awk '$1 == "DisplayVersion" { print $3 }' <<<"${said//$'\r'/}"
+      return
+    fi
+  done
 }
 bash tools/wine-run.sh "$wine_prefix"
-if uninstall_entry; then echo "an uninstall entry is there before the installer ran"; exit 1; fi
+before=$(uninstall_version)
+[ -z "$before" ] || { echo "an uninstall entry ($before) is there before the installer ran"; exit 1; }
 bash tools/wine-run.sh "$wine_prefix" "$setup" /S
 installed="$wine_prefix/drive_c/Program Files/tarvic"
 link="$wine_prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/tarvic/tarvic.lnk"
 for f in "$installed/tarvic.exe" "${notices[@]/#/$installed/}" "$installed/Uninstall.exe" "$link"; do
   [ -e "$f" ] || { echo "the installer did not make ${f#"$wine_prefix/"}"; exit 1; }
 done
-uninstall_entry || { echo "the installer wrote no uninstall entry ($uninstall_key)"; exit 1; }
+shown=$(uninstall_version)
+[ "$shown" = "$version" ] ||
+  { echo "the uninstall entry $uninstall_key shows \"$shown\", not $version"; exit 1; }
 cmp -s "$installed/tarvic.exe" <(unzip -p "$zip" "tarvic-$version-win64/tarvic.exe") ||
   { echo "the installer's tarvic.exe is not the archive's"; exit 1; }
 bash tools/wine-run.sh "$wine_prefix" "$installed/Uninstall.exe" /S
@@ -85,5 +97,7 @@ if [ -e "$installed" ] || [ -e "$link" ]; then
   echo "left behind by the uninstaller:"; find "$installed" "$(dirname "$link")" 2>/dev/null
   exit 1
 fi
-if uninstall_entry; then echo "the uninstaller left its entry ($uninstall_key)"; exit 1; fi
+remaining=$(uninstall_version)
+[ -z "$remaining" ] ||
+  { echo "the uninstaller left its entry $uninstall_key ($remaining)"; exit 1; }
 echo "$setup: installs tarvic.exe, the notices and an uninstall entry under Wine; the uninstaller removes all of them."
