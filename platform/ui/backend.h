@@ -8,7 +8,8 @@
 //    IsWindowEnabled, IsWindowVisible, SetIcon, IsIconic, GetClientRect, DefWindowProc;
 //    every member of CComboBox and CListBox;
 //  - the modal loop: CDialog::DoModal (with its CDialog::ModalState), CDialog::EndDialog,
-//    PumpMessagesUntil, CWinApp::Run;
+//    CWinApp::Run, and one pass of the event loop, tarvic::ui::ServeEventsOnce (below),
+//    over which the core waits (PumpMessagesUntil);
 //  - painting: CDC::DrawIcon, CPaintDC's constructor and destructor;
 //  - resources: CWinApp::LoadIcon, and the CMake function tarvic_ui_add_resources() that
 //    gives a program its resource script (and the variable TARVIC_UI_TEST_ENVIRONMENT, what
@@ -16,7 +17,9 @@
 //  - message boxes: MessageBoxExA, CancelMessageBoxes; GetSystemMetrics where the system
 //    has none;
 //  - the targets tarvic_ui (the framework), tarvic_ui_main (main(), which starts the
-//    application object) and tarvic_ui_driver (test_driver.h, for tests and benchmarks).
+//    application object) and tarvic_ui_driver (test_driver.h, for tests and benchmarks:
+//    the core's test_driver.cpp over the back end's test_driver_backend.h, and the input
+//    and inspection calls).
 #pragma once
 
 #include <memory>
@@ -25,6 +28,10 @@
 #include "platform/ui/framework.h"
 
 namespace tarvic::ui {
+
+// On the UI thread: serves the events and other threads' calls that are waiting, or waits
+// up to 5 ms for one. False when the application has been told to quit.
+bool ServeEventsOnce();
 
 // Friend of the framework classes.
 struct UiBackend {
