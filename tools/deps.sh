@@ -7,7 +7,7 @@
 #   tools/deps.sh windows package  both
 set -euo pipefail
 pkgs=(build-essential cmake python3 googletest libgtest-dev libbenchmark-dev qt6-base-dev
-      libgl-dev nginx lighttpd xvfb x11-apps xdotool imagemagick fonts-dejavu-core)
+      libgl-dev nginx lighttpd busybox xvfb x11-apps xdotool imagemagick fonts-dejavu-core)
 for want in "$@"; do
   case "$want" in
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine) ;;
