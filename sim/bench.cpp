@@ -214,6 +214,7 @@ struct Bench::Impl {
                 Device* d = it->second;
                 if (ev->mask & IN_OPEN) {
                     d->Log("port opened");
+                    d->OnPortOpened(now);
                 }
                 // A close while someone still holds the lock is not the last one.
                 if ((ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && d->Port().Free()) {
