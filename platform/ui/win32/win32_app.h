@@ -1,8 +1,5 @@
-// What the Win32 back end's parts share: the UI thread's serving of other threads' calls,
-// texts in the wide characters that the system's calls take, and the message boxes' state.
+// What the Win32 back end's parts share: the UI thread's serving of other threads' calls.
 #pragma once
-
-#include <string>
 
 #include "platform/ui/framework.h"
 
@@ -17,12 +14,5 @@ bool ServeMessages(int* quitCode = nullptr);
 
 // A combo box's notification to its dialog; true when it was one that is handled here.
 bool OnComboNotification(HWND combo, UINT code);
-
-// Windows-1251, as every text of the framework is, to and from wide characters.
-std::wstring Wide(const char* cp1251);
-std::string FromWide(const wchar_t* text, int length);
-
-// Lets non-UI threads show message boxes again (a new dialog starts).
-void AllowMessageBoxes();
 
 }  // namespace tarvic::ui
