@@ -105,22 +105,30 @@ TEST(MainDialog, ChoosingAnEntryGivesItsIndexAndTypingGivesNone) {
 // A letter that Windows-1251 lacks becomes '?' on its way from the field, never a
 // look-alike ASCII letter, so that a host refused on one system is refused on every one.
 TEST(MainDialog, AHostWithFullWidthLettersIsRefused) {
-    const char* const hosts[] = {
-        "\xef\xbd\x85xample.com",  // U+FF45 for the e
-        "\xef\xbd\x85\xef\xbd\x98\xef\xbd\x81\xef\xbd\x8d\xef\xbd\x90\xef\xbd\x8c\xef\xbd\x85."
-        "com",  // all full width
-        "example\xef\xbc\x8e"
-        "com",  // U+FF0E for the dot
+    struct Case {
+        const char* typed;  // UTF-8
+        const char* read;   // what the field gives the program
     };
-    for (const char* host : hosts) {
+    const Case cases[] = {
+        {"\xef\xbd\x85xample.com", "?xample.com"},  // U+FF45 for the e
+        {"\xef\xbd\x85\xef\xbd\x98\xef\xbd\x81\xef\xbd\x8d\xef\xbd\x90\xef\xbd\x8c\xef\xbd\x85.com",
+         "???????.com"},  // all full width
+        {"example\xef\xbc\x8e"
+         "com",
+         "example?com"},  // U+FF0E for the dot
+    };
+    for (const Case& c : cases) {
         CTarvicDlg dlg;
+        CString read;
         std::optional<uitest::MessageBoxInfo> box;
         uitest::RunModal(dlg, [&] {
-            uitest::TypeText(dlg, IDC_URL, host);
+            uitest::TypeText(dlg, IDC_URL, c.typed);
+            dlg.GetDlgItem(IDC_URL)->GetWindowText(read);
             box = uitest::ClickAndDismissBox(dlg, IDOK);
         });
-        ASSERT_TRUE(box) << host;
-        EXPECT_EQ(box->text, "Неверный адрес сервера") << host;
+        EXPECT_EQ(std::string(read), c.read) << c.typed;
+        ASSERT_TRUE(box) << c.typed;
+        EXPECT_EQ(box->text, "Неверный адрес сервера") << c.typed;
     }
 }
 

@@ -140,7 +140,15 @@ void TypeText(CWnd& dlg, int id, const std::string& utf8) {
     if (utf8.empty()) {
         QTest::keyClick(edit, Qt::Key_Delete);
     } else {
-        QTest::keyClicks(edit, QString::fromStdString(utf8));
+        // QTest's key clicks know ASCII only; other letters come as text with no key.
+        for (const char32_t c : QString::fromStdString(utf8).toUcs4()) {
+            if (c < 0x80) {
+                QTest::keyClick(edit, static_cast<char>(c));
+            } else {
+                QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString::fromUcs4(&c, 1),
+                                    Qt::NoModifier);
+            }
+        }
     }
 }
 

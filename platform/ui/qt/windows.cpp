@@ -69,6 +69,13 @@ BOOL CWnd::EnableWindow(BOOL enable) {
         }
         const bool wasDisabled = !w->isEnabled();
         w->setEnabled(enable != FALSE);
+        // The inputs are back after a run: with the focus on no enabled control, it returns
+        // to the default button, START.
+        const auto* button = qobject_cast<QPushButton*>(w);
+        const QWidget* focus = w->window()->focusWidget();
+        if (enable && button && button->isDefault() && (!focus || !focus->isEnabled())) {
+            w->setFocus(Qt::OtherFocusReason);
+        }
         return wasDisabled ? TRUE : FALSE;
     });
 }
