@@ -251,13 +251,14 @@ TEST(Framework, AListDropsTheEntryAskedForAndKeepsTheOthersInOrder) {
 
 // A run disables the inputs in this order and gives them back from its own thread; the
 // focus, wherever it was (a combo box keeps it in its own field), never stays in a disabled
-// control, Esc still ends the dialog, and once START is back the focus is on it.
+// control and moves on to one still enabled while there is one, Esc still ends the dialog,
+// and once START is back the focus is on it.
 TEST(Framework, TheFocusLeavesControlsAsTheyAreDisabledAndComesBackToStart) {
     const int disabled[] = {IDC_GPRS_PORT, IDC_485_PORT, IDOK, IDC_URL};
     for (int tabs = 0; tabs < 4; ++tabs) {  // START, the URL field, the two port lists
         Dialog dlg;
         int focusedAt = -1;
-        std::vector<int> inDisabled;
+        std::vector<int> badFocus;  // the control whose disabling left the focus astray
         int afterRun = -1;
         bool openAfterEsc = true;
         const INT_PTR result = uitest::RunModal(dlg, [&] {
@@ -268,8 +269,10 @@ TEST(Framework, TheFocusLeavesControlsAsTheyAreDisabledAndComesBackToStart) {
             for (int id : disabled) {
                 dlg.GetDlgItem(id)->EnableWindow(FALSE);
                 const int focus = uitest::FocusedControlId(dlg);
-                if (focus != 0 && !dlg.GetDlgItem(focus)->IsWindowEnabled()) {
-                    inDisabled.push_back(focus);
+                const bool oneLeft = id != disabled[3];
+                const CWnd* control = focus != 0 ? dlg.GetDlgItem(focus) : nullptr;
+                if (control ? !control->IsWindowEnabled() : oneLeft) {
+                    badFocus.push_back(id);
                 }
             }
             std::thread run([&] {
@@ -290,7 +293,7 @@ TEST(Framework, TheFocusLeavesControlsAsTheyAreDisabledAndComesBackToStart) {
         });
         EXPECT_NE(focusedAt, 0) << tabs;
         EXPECT_FALSE(openAfterEsc) << tabs;
-        EXPECT_TRUE(inDisabled.empty()) << tabs << ": in control " << inDisabled.front();
+        EXPECT_TRUE(badFocus.empty()) << tabs << ": after disabling " << badFocus.front();
         EXPECT_EQ(afterRun, IDOK) << tabs;
         EXPECT_EQ(result, IDCANCEL) << tabs;
     }
