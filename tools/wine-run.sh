@@ -17,6 +17,10 @@ if [ ! -e "$WINEPREFIX/.ready" ]; then
     flock 9
     if [ ! -e "$WINEPREFIX/.ready" ]; then
       wineboot -i >/dev/null 2>&1
+      # This Wine does not find the symbol font of fonts-wine by itself; without it, title
+      # bars show letters for their buttons.
+      marlett=/usr/share/wine/fonts/marlett.ttf
+      [ -e "$marlett" ] && ln -sf "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
       for n in $(seq 16); do
         wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$WINEPREFIX/ports/com$n" /f \
           >/dev/null 2>&1
