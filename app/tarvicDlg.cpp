@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/tarvic.h"
+#include "platform/run_files.h"
 
 namespace {
 
@@ -22,7 +23,11 @@ void FillPortList(CComboBox* list, int selected) {
 
 }  // namespace
 
-CTarvicDlg::CTarvicDlg(CWnd* pParent) : CDialog(IDD, pParent) {
+// The writer says why it cannot write in the log list, from its own thread.
+CTarvicDlg::CTarvicDlg(CWnd* pParent)
+    : CDialog(IDD, pParent),
+      m_transcript(tarvic::platform::RunsFolder(),
+                   [this](const std::string& text) { AddToLogList(text); }) {
     m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
 }
 
@@ -31,6 +36,8 @@ CTarvicDlg::CTarvicDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 // before this part of the object is; the port base then restores and closes the port.
 CTarvicDlg::~CTarvicDlg() {
     EndRunNow();
+    // The transcript's writer may still have a word for the log list, which the UI serves.
+    PumpMessagesUntil([this] { return m_transcript.Idle(); });
     if (m_hCheckThread != nullptr) {
         CloseHandle(m_hCheckThread);
     }

@@ -134,6 +134,7 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
     std::filesystem::create_symlink(home.Path() + "/missing/tty",
                                     home.Path() + "/tarvic/ports/com1");
     tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());
+    tarvic::test::SetEnv("XDG_STATE_HOME", home.Path() + "/state");  // START's transcripts
 #endif
     for (const Case& c : cases) {
         CTarvicDlg dlg;
