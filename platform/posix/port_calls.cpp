@@ -60,6 +60,22 @@ std::shared_ptr<Event> EventOf(OVERLAPPED* ov) {
     return LookupAs<Event>(ov->hEvent);
 }
 
+// Read and Write: a buffer is needed for any count; without an OVERLAPPED the call runs to
+// its end, with one it starts there. start(done, ov, event) begins the operation.
+template <class Start>
+BOOL Transfer(const void* buf, DWORD count, DWORD* done, OVERLAPPED* ov, Start start) {
+    if (buf == nullptr && count != 0) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (ov == nullptr) {
+        return RunToEnd([&](OVERLAPPED* o,
+                            std::shared_ptr<Event> e) { return start(nullptr, o, std::move(e)); },
+                        done);
+    }
+    return start(done, ov, EventOf(ov));
+}
+
 }  // namespace
 
 BOOL Port::GetState(DCB* dcb) {
@@ -283,18 +299,9 @@ BOOL Port::StartWait(DWORD* mask, OVERLAPPED* ov, std::shared_ptr<Event> event) 
 }
 
 BOOL Port::Read(void* buf, DWORD count, DWORD* done, OVERLAPPED* ov) {
-    if (buf == nullptr && count != 0) {
-        SetError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (ov == nullptr) {
-        return RunToEnd(
-            [&](OVERLAPPED* o, std::shared_ptr<Event> e) {
-                return StartRead(static_cast<BYTE*>(buf), count, nullptr, o, std::move(e));
-            },
-            done);
-    }
-    return StartRead(static_cast<BYTE*>(buf), count, done, ov, EventOf(ov));
+    return Transfer(buf, count, done, ov, [&](DWORD* d, OVERLAPPED* o, std::shared_ptr<Event> e) {
+        return StartRead(static_cast<BYTE*>(buf), count, d, o, std::move(e));
+    });
 }
 
 BOOL Port::StartRead(BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,
@@ -351,18 +358,9 @@ BOOL Port::StartRead(BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,
 }
 
 BOOL Port::Write(const void* buf, DWORD count, DWORD* done, OVERLAPPED* ov) {
-    if (buf == nullptr && count != 0) {
-        SetError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (ov == nullptr) {
-        return RunToEnd(
-            [&](OVERLAPPED* o, std::shared_ptr<Event> e) {
-                return StartWrite(static_cast<const BYTE*>(buf), count, nullptr, o, std::move(e));
-            },
-            done);
-    }
-    return StartWrite(static_cast<const BYTE*>(buf), count, done, ov, EventOf(ov));
+    return Transfer(buf, count, done, ov, [&](DWORD* d, OVERLAPPED* o, std::shared_ptr<Event> e) {
+        return StartWrite(static_cast<const BYTE*>(buf), count, d, o, std::move(e));
+    });
 }
 
 BOOL Port::StartWrite(const BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,

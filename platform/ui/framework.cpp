@@ -1,6 +1,8 @@
 // The framework's toolkit-neutral core: control lookup, message maps, data exchange, the
 // dialog's default OK and Cancel, and the application object.
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "platform/ui/backend.h"
 #include "platform/ui/framework.h"
@@ -124,4 +126,18 @@ BOOL CWinApp::InitInstance() {
 
 CWinApp* AfxGetApp() {
     return g_app;
+}
+
+void PumpMessagesUntil(const std::function<bool()>& done) {
+    if (!tarvic::ui::IsUiThread()) {
+        while (!done()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return;
+    }
+    while (!done()) {
+        if (!tarvic::ui::ServeEventsOnce()) {
+            return;
+        }
+    }
 }

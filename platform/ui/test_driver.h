@@ -1,6 +1,8 @@
 // Drives a real dialog the way a person would, for tests and benchmarks. The interface is
-// the same for every back end; each back end implements it (qt/test_driver.cpp), so the
-// same tests drive each. Everything here runs on the program's main thread, which is the
+// the same for every back end: the waits, timers and box handling are written once
+// (test_driver.cpp) over a few primitives that each back end provides beside its input and
+// inspection calls (qt/test_driver.cpp, win32/test_driver.cpp), so the same tests drive
+// each. Everything here runs on the program's main thread, which is the
 // UI thread (see RunUi).
 //
 //   CTarvicDlg dlg;

@@ -9,6 +9,7 @@
 
 #include "res/version.h"
 #include "tests/serial/support.h"
+#include "tests/support/posix/child_process.h"
 
 namespace {
 
@@ -22,8 +23,13 @@ struct Result {
 };
 
 Result Ports(const std::vector<std::string>& args) {
+    std::vector<std::string> words{TARVIC_PORTS_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    tarvic::test::ChildProcess ports(std::move(words),
+                                     tarvic::test::ChildProcess::Capture::OutputAndErrors);
     Result r;
-    r.status = tarvic::test::RunProgram(TARVIC_PORTS_PATH, args, &r.output);
+    r.output = ports.ReadOutput();
+    r.status = ports.Wait();
     return r;
 }
 

@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,8 +16,6 @@
 #include "sim/pseudo_terminal.h"
 #include "tests/support/posix/child_process.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace tarvic::test {
 
@@ -120,52 +116,9 @@ void Pty::SetSlaveTermios(const termios& t) {
     tcsetattr(m_slave, TCSANOW, &t);
 }
 
-int RunProgram(const std::string& program, const std::vector<std::string>& args,
-               std::string* output) {
-    std::vector<std::string> words{program};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(w.data());
-    }
-    argv.push_back(nullptr);
-    int pipeFd[2] = {-1, -1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (output != nullptr) {
-        if (pipe2(pipeFd, O_CLOEXEC) != 0) {
-            posix_spawn_file_actions_destroy(&actions);
-            return -1;
-        }
-        posix_spawn_file_actions_adddup2(&actions, pipeFd[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, pipeFd[1], 2);
-    }
-    pid_t pid;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (output != nullptr) {
-        close(pipeFd[1]);
-        output->clear();
-        char chunk[4096];
-        ssize_t got;
-        while (spawned == 0 &&
-               ((got = read(pipeFd[0], chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))) {
-            if (got > 0) {
-                output->append(chunk, static_cast<size_t>(got));
-            }
-        }
-        close(pipeFd[0]);
-    }
-    if (spawned != 0) {
-        return -1;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 int RunProbe(int n) {
-    return RunProgram(TARVIC_OPEN_PROBE, {std::to_string(n)});
+    ChildProcess probe({TARVIC_OPEN_PROBE, std::to_string(n)});
+    return probe.Wait();
 }
 
 double CpuSeconds() {

@@ -97,11 +97,6 @@ void SleepMs(int ms);
 #ifndef _WIN32
 // CPU time (user + system) of this process in seconds.
 double CpuSeconds();
-// Runs program with args in a child process that inherits the environment; its standard
-// output and error go to *output when that is given. The exit code, or -1 when the program
-// could not start or was killed.
-int RunProgram(const std::string& program, const std::vector<std::string>& args,
-               std::string* output = nullptr);
 // Opens COMn in another process (the open probe); its exit code tells how that went.
 int RunProbe(int n);
 #endif

@@ -222,7 +222,8 @@ TEST(BenchTest, LogReportsBytesBothWays) {
 // The simulator program, its standard output readable line by line.
 std::unique_ptr<tarvic::test::ChildProcess> Spawn(std::vector<std::string> args) {
     args.insert(args.begin(), TARVIC_SIM_PATH);
-    auto child = std::make_unique<tarvic::test::ChildProcess>(std::move(args), true);
+    auto child = std::make_unique<tarvic::test::ChildProcess>(
+        std::move(args), tarvic::test::ChildProcess::Capture::Output);
     EXPECT_TRUE(child->Started());
     return child;
 }

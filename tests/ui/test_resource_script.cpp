@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "platform/ui/framework.h"
-#include "platform/ui/resource_script.h"
+#include "platform/ui/qt/resource_script.h"
 #include "res/resource.h"
 
 namespace tarvic {

@@ -4,7 +4,7 @@
 #include <QFont>
 
 #include "platform/ui/framework.h"
-#include "platform/ui/resource_script.h"
+#include "platform/ui/qt/resource_script.h"
 
 namespace tarvic::ui {
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/ui/backend.h"
 #include "platform/ui/cp1251.h"
 #include "platform/ui/framework.h"
 #include "platform/ui/qt/handles.h"
@@ -43,14 +44,6 @@ class BoxResult {
     int m_result = 0;
 };
 
-std::mutex g_cancelMutex;
-bool g_cancelled = false;  // under g_cancelMutex
-
-bool Cancelled() {
-    std::lock_guard lock(g_cancelMutex);
-    return g_cancelled;
-}
-
 // The boxes other threads have up; UI thread only.
 std::map<QMessageBox*, std::shared_ptr<BoxResult>>& OpenBoxes() {
     static std::map<QMessageBox*, std::shared_ptr<BoxResult>> boxes;
@@ -84,11 +77,6 @@ void Fill(QMessageBox& box, LPCSTR text, LPCSTR caption, UINT type) {
 
 }  // namespace
 
-void AllowMessageBoxes() {
-    std::lock_guard lock(g_cancelMutex);
-    g_cancelled = false;
-}
-
 }  // namespace tarvic::ui
 
 int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WORD) {
@@ -99,12 +87,12 @@ int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WOR
         box.exec();
         return IDOK;  // the only button; Esc and the close box also answer OK
     }
-    if (tarvic::ui::Cancelled()) {
+    if (tarvic::ui::BoxesCancelled()) {
         return IDCANCEL;
     }
     auto result = std::make_shared<tarvic::ui::BoxResult>();
     const bool shown = tarvic::ui::RunOnUiThread([&] {
-        if (tarvic::ui::Cancelled()) {
+        if (tarvic::ui::BoxesCancelled()) {
             result->Set(IDCANCEL);
             return;
         }
@@ -125,14 +113,11 @@ int WINAPI MessageBoxExA(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WOR
     return shown ? result->Wait() : 0;
 }
 
-void CancelMessageBoxes() {
-    tarvic::ui::OnUiThread([] {
-        {
-            std::lock_guard lock(tarvic::ui::g_cancelMutex);
-            tarvic::ui::g_cancelled = true;
-        }
-        auto open = std::move(tarvic::ui::OpenBoxes());
-        tarvic::ui::OpenBoxes().clear();
+void tarvic::ui::CloseMessageBoxes() {
+    OnUiThread([] {
+        // Boxes are made on the UI thread after a look at the flag, so none comes later.
+        auto open = std::move(OpenBoxes());
+        OpenBoxes().clear();
         for (auto& [box, result] : open) {
             result->Set(IDCANCEL);
             box->close();

@@ -3,8 +3,6 @@
 #include <QEventLoop>
 #include <QScreen>
 #include <QTimer>
-#include <chrono>
-#include <thread>
 
 #include "platform/ui/backend.h"
 #include "platform/ui/qt/dialog_template.h"
@@ -98,19 +96,13 @@ int CWinApp::Run() {
     return QApplication::exec();
 }
 
-void PumpMessagesUntil(const std::function<bool()>& done) {
-    if (!tarvic::ui::IsUiThread()) {
-        while (!done()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return;
-    }
-    tarvic::ui::StartServingCalls();
-    // Wakes the wait below, so that done() is looked at even when no event comes.
+bool tarvic::ui::ServeEventsOnce() {
+    StartServingCalls();
+    // Wakes the wait below when no event comes.
     QTimer tick;
+    tick.setSingleShot(true);
     tick.start(5);
-    while (!done()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        tarvic::ui::ServePendingCalls();
-    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    ServePendingCalls();
+    return true;
 }

@@ -13,7 +13,4 @@ void StartServingCalls();
 // Serves the queued requests now (called by the UI thread's own waits).
 void ServePendingCalls();
 
-// Lets non-UI threads show message boxes again (a new dialog starts).
-void AllowMessageBoxes();
-
 }  // namespace tarvic::ui

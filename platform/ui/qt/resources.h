@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/ui/qt/handles.h"
-#include "platform/ui/resource_script.h"
+#include "platform/ui/qt/resource_script.h"
 
 namespace tarvic::ui {
 

@@ -1,10 +1,10 @@
 // The test driver over Qt: widgets found through the framework's handles, input given
-// with QTest as the keyboard and mouse would give it.
+// with QTest as the keyboard and mouse would give it; the driver's primitives over QTimer
+// and QMessageBox.
 #include "platform/ui/test_driver.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,11 +13,13 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <map>
 
 #include "platform/ui/backend.h"
 #include "platform/ui/qt/handles.h"
 #include "platform/ui/qt/qt_app.h"
 #include "platform/ui/qt/widgets.h"
+#include "platform/ui/test_driver_backend.h"
 
 namespace tarvic::uitest {
 namespace {
@@ -31,7 +33,7 @@ QWidget* Control(const CWnd& dlg, int id) {
     return item ? tarvic::ui::ToWidget(item->GetSafeHwnd()) : nullptr;
 }
 
-std::vector<QMessageBox*> Boxes() {
+std::vector<QMessageBox*> ShownBoxes() {
     std::vector<QMessageBox*> boxes;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
@@ -79,57 +81,6 @@ int RunUi(int& argc, char** argv, const std::function<int()>& body) {
     QApplication app(argc, argv);
     tarvic::ui::SetUpApplication();
     return body();
-}
-
-INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script, int timeoutMs) {
-    bool timedOut = false;
-    QTimer start;
-    start.setSingleShot(true);
-    QObject::connect(&start, &QTimer::timeout, [&] {
-        if (!WaitUntil([&] { return IsOpen(dlg); })) {
-            return;
-        }
-        script();
-        if (IsOpen(dlg)) {
-            ClickCloseBox(dlg);
-        }
-    });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [&] {
-        timedOut = true;
-        while (ClickMessageBoxOk()) {
-        }
-        dlg.EndDialog(IDCANCEL);
-    });
-    start.start(0);
-    watchdog.start(timeoutMs);
-    const INT_PTR result = dlg.DoModal();
-    return timedOut ? kTimedOut : result;
-}
-
-bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    PumpMessagesUntil([&] { return cond() || clock.hasExpired(timeoutMs); });
-    return cond();
-}
-
-void Pump(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    PumpMessagesUntil([&] { return clock.hasExpired(ms); });
-}
-
-void Soon(const std::function<void()>& fn) {
-    QTimer::singleShot(0, fn);
-}
-
-void DismissingBoxes(const std::function<void()>& act) {
-    QTimer dismiss;
-    QObject::connect(&dismiss, &QTimer::timeout, [] { ClickMessageBoxOk(); });
-    dismiss.start(20);
-    act();
 }
 
 bool IsOpen(const CWnd& dlg) {
@@ -306,28 +257,55 @@ void Minimise(CWnd& dlg) {
     }
 }
 
-std::vector<MessageBoxInfo> OpenMessageBoxes() {
-    std::vector<MessageBoxInfo> infos;
-    for (const QMessageBox* box : Boxes()) {
-        infos.push_back({box->windowTitle().toStdString(), box->text().toStdString(), IconOf(box),
-                         box->windowModality() != Qt::NonModal});
-    }
-    return infos;
+namespace backend {
+
+namespace {
+
+std::map<TimerId, QTimer*>& Timers() {
+    static std::map<TimerId, QTimer*> timers;
+    return timers;
 }
 
-std::optional<MessageBoxInfo> WaitForMessageBox(int timeoutMs) {
-    if (!WaitUntil([] { return !Boxes().empty(); }, timeoutMs)) {
-        return std::nullopt;
-    }
-    return OpenMessageBoxes().front();
+}  // namespace
+
+TimerId StartTimer(int ms, std::function<void()> fn) {
+    static TimerId last = 0;
+    const TimerId id = ++last;
+    auto* timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, [fn = std::move(fn)] { fn(); });
+    Timers()[id] = timer;
+    timer->start(ms);
+    return id;
 }
 
-bool ClickMessageBoxOk() {
-    const auto boxes = Boxes();
-    if (boxes.empty()) {
-        return false;
+void StopTimer(TimerId id) {
+    const auto it = Timers().find(id);
+    if (it == Timers().end()) {
+        return;
     }
-    QAbstractButton* ok = boxes.front()->button(QMessageBox::Ok);
+    // Later: fn may be running from this very timer.
+    it->second->stop();
+    it->second->deleteLater();
+    Timers().erase(it);
+}
+
+std::vector<Box> Boxes() {
+    std::vector<Box> boxes;
+    for (const QMessageBox* box : ShownBoxes()) {
+        boxes.push_back(box);
+    }
+    return boxes;
+}
+
+MessageBoxInfo Describe(Box b) {
+    const auto* box = static_cast<const QMessageBox*>(b);
+    return {box->windowTitle().toStdString(), box->text().toStdString(), IconOf(box),
+            box->windowModality() != Qt::NonModal};
+}
+
+bool PressOk(Box b) {
+    auto* box = const_cast<QMessageBox*>(static_cast<const QMessageBox*>(b));
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
     if (!ok) {
         return false;
     }
@@ -335,18 +313,6 @@ bool ClickMessageBoxOk() {
     return true;
 }
 
-std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutMs) {
-    std::optional<MessageBoxInfo> seen;
-    QTimer::singleShot(0, [&] {
-        seen = WaitForMessageBox(timeoutMs);
-        if (seen) {
-            ClickMessageBoxOk();
-        }
-    });
-    Click(dlg, id);
-    // Without a box the click returned at once: let the timer run out its wait here.
-    WaitUntil([&] { return seen.has_value(); }, timeoutMs);
-    return seen;
-}
+}  // namespace backend
 
 }  // namespace tarvic::uitest

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/ui/framework.h"
+#include "platform/ui/win32/wide_text.h"
 #include "platform/ui/win32/win32_app.h"
 
 int main() {

@@ -6,38 +6,36 @@
 #include <mutex>
 #include <set>
 
+#include "platform/ui/backend.h"
 #include "platform/ui/framework.h"
 #include "platform/ui/ui_thread.h"
+#include "platform/ui/win32/wide_text.h"
 #include "platform/ui/win32/win32_app.h"
 
 namespace tarvic::ui {
 namespace {
 
 std::mutex g_mutex;
-bool g_cancelled = false;  // under g_mutex
-std::set<HWND> g_boxes;    // under g_mutex: the boxes that other threads have up
+std::set<HWND> g_boxes;  // under g_mutex: the boxes that other threads have up
 thread_local HWND t_box = nullptr;
 
 // The first window made during the box's call is the box; it is refused when the boxes
 // were cancelled meanwhile (the call then returns at once).
 LRESULT CALLBACK WatchBox(int code, WPARAM wp, LPARAM lp) {
     if (code == HCBT_CREATEWND && t_box == nullptr) {
-        std::lock_guard lock(g_mutex);
-        if (g_cancelled) {
+        const bool known = UnlessBoxesCancelled([wp] {
+            t_box = reinterpret_cast<HWND>(wp);
+            std::lock_guard lock(g_mutex);
+            g_boxes.insert(t_box);
+        });
+        if (!known) {
             return 1;
         }
-        t_box = reinterpret_cast<HWND>(wp);
-        g_boxes.insert(t_box);
     }
     return CallNextHookEx(nullptr, code, wp, lp);
 }
 
 }  // namespace
-
-void AllowMessageBoxes() {
-    std::lock_guard lock(g_mutex);
-    g_cancelled = false;
-}
 
 int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WORD language) {
     const std::wstring wText = Wide(text);
@@ -52,11 +50,8 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
         }
         return result;
     }
-    {
-        std::lock_guard lock(g_mutex);
-        if (g_cancelled) {
-            return IDCANCEL;
-        }
+    if (BoxesCancelled()) {
+        return IDCANCEL;
     }
     t_box = nullptr;
     const HHOOK hook = SetWindowsHookExW(WH_CBT, WatchBox, nullptr, GetCurrentThreadId());
@@ -64,19 +59,20 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
     if (hook) {
         UnhookWindowsHookEx(hook);
     }
-    std::lock_guard lock(g_mutex);
-    g_boxes.erase(t_box);
+    {
+        std::lock_guard lock(g_mutex);
+        g_boxes.erase(t_box);
+    }
     t_box = nullptr;
-    return g_cancelled ? IDCANCEL : result;
+    return BoxesCancelled() ? IDCANCEL : result;
 }
 
-}  // namespace tarvic::ui
-
-void CancelMessageBoxes() {
-    std::lock_guard lock(tarvic::ui::g_mutex);
-    tarvic::ui::g_cancelled = true;
-    for (HWND box : tarvic::ui::g_boxes) {
+void CloseMessageBoxes() {
+    std::lock_guard lock(g_mutex);
+    for (HWND box : g_boxes) {
         // The box's own thread ends it, as if its OK had been pressed.
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
 }
+
+}  // namespace tarvic::ui

@@ -125,19 +125,12 @@ HICON CWinApp::LoadIcon(UINT id) const {
                                          IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
 }
 
-void PumpMessagesUntil(const std::function<bool()>& done) {
-    if (!tarvic::ui::IsUiThread()) {
-        while (!done()) {
-            Sleep(5);
-        }
-        return;
+bool tarvic::ui::ServeEventsOnce() {
+    StartServingCalls();
+    if (!ServeMessages()) {
+        return false;
     }
-    tarvic::ui::StartServingCalls();
-    while (!done()) {
-        if (!tarvic::ui::ServeMessages()) {
-            return;
-        }
-        // Sent messages (other threads' calls) also end the wait.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
+    // Sent messages (other threads' calls) also end the wait.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    return true;
 }

@@ -1,20 +1,18 @@
 // The test driver over Win32: windows found through the framework's handles, keys posted to
 // the window that has the focus as the keyboard would send them, boxes found among the
-// process's dialog windows.
+// process's dialog windows; the driver's primitives over the system's timers and boxes.
 #include "platform/ui/test_driver.h"
 
 #include <windows.h>
 
-#include <chrono>
 #include <map>
 
 #include "platform/ui/backend.h"
+#include "platform/ui/test_driver_backend.h"
 #include "platform/ui/win32/win32_app.h"
 
 namespace tarvic::uitest {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // A message box's text is the static control with this identifier; its icon is the static
 // control that shows one.
@@ -54,41 +52,6 @@ HWND Control(const CWnd& dlg, int id) {
     return item ? item->GetSafeHwnd() : nullptr;
 }
 
-// One-shot and repeating timers that run a function from the UI thread's loop.
-std::map<UINT_PTR, std::function<void()>>& Timers() {
-    static std::map<UINT_PTR, std::function<void()>> timers;
-    return timers;
-}
-
-void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
-    auto it = Timers().find(id);
-    if (it == Timers().end()) {
-        KillTimer(nullptr, id);
-        return;
-    }
-    const std::function<void()> fn = it->second;
-    fn();
-}
-
-UINT_PTR Every(UINT ms, std::function<void()> fn) {
-    const UINT_PTR id = SetTimer(nullptr, 0, ms, OnTimer);
-    Timers()[id] = std::move(fn);
-    return id;
-}
-
-void Stop(UINT_PTR id) {
-    KillTimer(nullptr, id);
-    Timers().erase(id);
-}
-
-void Once(UINT ms, const std::function<void()>& fn) {
-    auto id = std::make_shared<UINT_PTR>(0);
-    *id = Every(ms, [id, fn] {
-        Stop(*id);
-        fn();
-    });
-}
-
 struct Found {
     std::vector<HWND> boxes;
 };
@@ -106,7 +69,7 @@ BOOL CALLBACK CollectBox(HWND h, LPARAM lp) {
 }
 
 // Oldest first: the system lists top-level windows newest first.
-std::vector<HWND> Boxes() {
+std::vector<HWND> ShownBoxes() {
     Found found;
     EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&found));
     return std::vector<HWND>(found.boxes.rbegin(), found.boxes.rend());
@@ -192,49 +155,6 @@ Image ToImage(HICON icon, int width, int height) {
 int RunUi(int&, char**, const std::function<int()>& body) {
     tarvic::ui::StartServingCalls();
     return body();
-}
-
-INT_PTR RunModal(CDialog& dlg, const std::function<void()>& script, int timeoutMs) {
-    bool timedOut = false;
-    Once(0, [&] {
-        if (!WaitUntil([&] { return IsOpen(dlg); })) {
-            return;
-        }
-        script();
-        if (IsOpen(dlg)) {
-            ClickCloseBox(dlg);
-        }
-    });
-    const UINT_PTR watchdog = Every(static_cast<UINT>(timeoutMs), [&] {
-        timedOut = true;
-        while (ClickMessageBoxOk()) {
-        }
-        dlg.EndDialog(IDCANCEL);
-    });
-    const INT_PTR result = dlg.DoModal();
-    Stop(watchdog);
-    return timedOut ? kTimedOut : result;
-}
-
-bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    PumpMessagesUntil([&] { return cond() || Clock::now() >= end; });
-    return cond();
-}
-
-void Pump(int ms) {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    PumpMessagesUntil([&] { return Clock::now() >= end; });
-}
-
-void Soon(const std::function<void()>& fn) {
-    Once(0, fn);
-}
-
-void DismissingBoxes(const std::function<void()>& act) {
-    const UINT_PTR id = Every(20, [] { ClickMessageBoxOk(); });
-    act();
-    Stop(id);
 }
 
 bool IsOpen(const CWnd& dlg) {
@@ -421,61 +341,75 @@ void Minimise(CWnd& dlg) {
     }
 }
 
-std::vector<MessageBoxInfo> OpenMessageBoxes() {
-    std::vector<MessageBoxInfo> infos;
-    for (HWND box : Boxes()) {
-        // A box that blocks input has disabled the other windows of its thread.
-        bool modal = false;
-        for (HWND other = GetWindow(GetDesktopWindow(), GW_CHILD); other;
-             other = GetWindow(other, GW_HWNDNEXT)) {
-            DWORD pid = 0;
-            const DWORD tid = GetWindowThreadProcessId(other, &pid);
-            if (other != box && pid == GetCurrentProcessId() &&
-                tid == GetWindowThreadProcessId(box, nullptr) && IsWindowVisible(other) &&
-                !IsWindowEnabled(other)) {
-                modal = true;
-            }
+namespace backend {
+
+namespace {
+
+std::map<UINT_PTR, std::function<void()>>& Timers() {
+    static std::map<UINT_PTR, std::function<void()>> timers;
+    return timers;
+}
+
+void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    auto it = Timers().find(id);
+    if (it == Timers().end()) {
+        KillTimer(nullptr, id);
+        return;
+    }
+    // A copy: fn may stop its own timer.
+    const std::function<void()> fn = it->second;
+    fn();
+}
+
+}  // namespace
+
+TimerId StartTimer(int ms, std::function<void()> fn) {
+    const UINT_PTR id = SetTimer(nullptr, 0, static_cast<UINT>(ms), OnTimer);
+    Timers()[id] = std::move(fn);
+    return id;
+}
+
+void StopTimer(TimerId id) {
+    if (Timers().erase(id) > 0) {
+        KillTimer(nullptr, id);
+    }
+}
+
+std::vector<Box> Boxes() {
+    std::vector<Box> boxes;
+    for (HWND box : ShownBoxes()) {
+        boxes.push_back(box);
+    }
+    return boxes;
+}
+
+MessageBoxInfo Describe(Box b) {
+    const HWND box = static_cast<HWND>(const_cast<void*>(b));
+    // A box that blocks input has disabled the other windows of its thread.
+    bool modal = false;
+    for (HWND other = GetWindow(GetDesktopWindow(), GW_CHILD); other;
+         other = GetWindow(other, GW_HWNDNEXT)) {
+        DWORD pid = 0;
+        const DWORD tid = GetWindowThreadProcessId(other, &pid);
+        if (other != box && pid == GetCurrentProcessId() &&
+            tid == GetWindowThreadProcessId(box, nullptr) && IsWindowVisible(other) &&
+            !IsWindowEnabled(other)) {
+            modal = true;
         }
-        infos.push_back(
-            {Utf8(TextOf(box)), Utf8(TextOf(GetDlgItem(box, kBoxTextId))), IconOf(box), modal});
     }
-    return infos;
+    return {Utf8(TextOf(box)), Utf8(TextOf(GetDlgItem(box, kBoxTextId))), IconOf(box), modal};
 }
 
-std::optional<MessageBoxInfo> WaitForMessageBox(int timeoutMs) {
-    if (!WaitUntil([] { return !Boxes().empty(); }, timeoutMs)) {
-        return std::nullopt;
-    }
-    return OpenMessageBoxes().front();
-}
-
-bool ClickMessageBoxOk() {
-    const auto boxes = Boxes();
-    if (boxes.empty()) {
-        return false;
-    }
-    const HWND ok = GetDlgItem(boxes.front(), IDOK);
+bool PressOk(Box b) {
+    const HWND ok = GetDlgItem(static_cast<HWND>(const_cast<void*>(b)), IDOK);
     if (!ok) {
         return false;
     }
+    // Served by the box's own thread.
     PostMessageW(ok, BM_CLICK, 0, 0);
-    // Served by the box's own thread; wait until it has gone.
-    const HWND box = boxes.front();
-    WaitUntil([box] { return !IsWindow(box) || !IsWindowVisible(box); }, 2000);
     return true;
 }
 
-std::optional<MessageBoxInfo> ClickAndDismissBox(CWnd& dlg, int id, int timeoutMs) {
-    std::optional<MessageBoxInfo> seen;
-    Soon([&] {
-        seen = WaitForMessageBox(timeoutMs);
-        if (seen) {
-            ClickMessageBoxOk();
-        }
-    });
-    Click(dlg, id);
-    WaitUntil([&] { return seen.has_value(); }, timeoutMs);
-    return seen;
-}
+}  // namespace backend
 
 }  // namespace tarvic::uitest

@@ -1,8 +1,5 @@
-// What the Win32 back end's parts share: the UI thread's serving of other threads' calls,
-// texts in the wide characters that the system's calls take, and the message boxes' state.
+// What the Win32 back end's parts share: the UI thread's serving of other threads' calls.
 #pragma once
-
-#include <string>
 
 #include "platform/ui/framework.h"
 
@@ -13,12 +10,5 @@ namespace tarvic::ui {
 void StartServingCalls();
 // Serves this thread's messages once, without waiting; false when WM_QUIT came.
 bool ServeMessages();
-
-// Windows-1251, as every text of the framework is, to and from wide characters.
-std::wstring Wide(const char* cp1251);
-std::string FromWide(const wchar_t* text, int length);
-
-// Lets non-UI threads show message boxes again (a new dialog starts).
-void AllowMessageBoxes();
 
 }  // namespace tarvic::ui

@@ -6,6 +6,7 @@
 
 #include "platform/ui/framework.h"
 #include "platform/ui/ui_thread.h"
+#include "platform/ui/win32/wide_text.h"
 #include "platform/ui/win32/win32_app.h"
 
 using tarvic::ui::OnUiThread;

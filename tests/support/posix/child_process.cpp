@@ -12,7 +12,7 @@ extern char** environ;
 
 namespace tarvic::test {
 
-ChildProcess::ChildProcess(std::vector<std::string> args, bool captureOutput) {
+ChildProcess::ChildProcess(std::vector<std::string> args, Capture capture) {
     if (args.empty()) {
         return;
     }
@@ -24,12 +24,16 @@ ChildProcess::ChildProcess(std::vector<std::string> args, bool captureOutput) {
     int pipeFd[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    const bool captureOutput = capture != Capture::Nothing;
     if (captureOutput) {
         if (pipe2(pipeFd, O_CLOEXEC) != 0) {
             posix_spawn_file_actions_destroy(&actions);
             return;
         }
         posix_spawn_file_actions_adddup2(&actions, pipeFd[1], STDOUT_FILENO);
+        if (capture == Capture::OutputAndErrors) {
+            posix_spawn_file_actions_adddup2(&actions, pipeFd[1], STDERR_FILENO);
+        }
     }
     pid_t pid = -1;
     if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
@@ -55,6 +59,19 @@ void ChildProcess::CloseOutput() {
         std::fclose(m_output);
         m_output = nullptr;
     }
+}
+
+std::string ChildProcess::ReadOutput() {
+    std::string text;
+    if (m_output == nullptr) {
+        return text;
+    }
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, m_output)) > 0) {
+        text.append(chunk, got);
+    }
+    return text;
 }
 
 void ChildProcess::Signal(int sig) {

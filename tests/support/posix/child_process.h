@@ -11,9 +11,10 @@ namespace tarvic::test {
 
 class ChildProcess {
   public:
-    // Starts args[0], looked up in PATH when it names no folder. With captureOutput, its
-    // standard output can be read from Output().
-    explicit ChildProcess(std::vector<std::string> args, bool captureOutput = false);
+    // What of the child's output can be read from Output(); the rest is the test's own.
+    enum class Capture { Nothing, Output, OutputAndErrors };
+    // Starts args[0], looked up in PATH when it names no folder.
+    explicit ChildProcess(std::vector<std::string> args, Capture capture = Capture::Nothing);
     // A child still running is killed and waited for.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -21,6 +22,8 @@ class ChildProcess {
 
     bool Started() const { return m_pid > 0; }
     FILE* Output() const { return m_output; }
+    // Reads what it captured up to its end (the child's end, or its closing the output).
+    std::string ReadOutput();
     // Closes our end of its output: a child that writes more gets EPIPE, not a full pipe.
     void CloseOutput();
     void Signal(int sig);

@@ -1,4 +1,4 @@
-#include "platform/ui/resource_script.h"
+#include "platform/ui/qt/resource_script.h"
 
 #include <cctype>
 #include <cstdlib>
