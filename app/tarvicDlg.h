@@ -34,6 +34,8 @@ class CTarvicDlg : public CDialog, public CComPort {
 
     void OnPaint();
     HCURSOR OnQueryDragIcon();
+    // The system menu's log item (and Ctrl+L): shows or hides the log list.
+    void OnSysCommand(UINT nID);
     const MessageMap& GetMessageMap() const override;
 
   private:

@@ -8,6 +8,13 @@ namespace tarvic::platform {
 
 namespace {
 
+// A procedure of a system library by name; through void(*)() the cast says nothing of the
+// procedure's true type, which the caller knows.
+template <class F>
+F Procedure(HMODULE module, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 std::string Utf8(const wchar_t* text, int length) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
     std::string out(size_t(n > 0 ? n : 0), '\0');
@@ -31,8 +38,7 @@ std::string PlatformName() {
     std::string name = "Windows";
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (ntdll != nullptr) {
-        auto rtlGetVersion =
-            reinterpret_cast<RtlGetVersionFn>(GetProcAddress(ntdll, "RtlGetVersion"));
+        auto rtlGetVersion = Procedure<RtlGetVersionFn>(ntdll, "RtlGetVersion");
         OSVERSIONINFOW v{};
         v.dwOSVersionInfoSize = sizeof v;
         if (rtlGetVersion != nullptr && rtlGetVersion(&v) == 0) {
@@ -41,8 +47,7 @@ std::string PlatformName() {
         }
         // Wine says so, and which one: that matters when its ports behave unlike Windows'.
         using WineVersionFn = const char*(CDECL*)();
-        auto wineVersion =
-            reinterpret_cast<WineVersionFn>(GetProcAddress(ntdll, "wine_get_version"));
+        auto wineVersion = Procedure<WineVersionFn>(ntdll, "wine_get_version");
         if (wineVersion != nullptr) {
             name += std::string(" (Wine ") + wineVersion() + ")";
         }

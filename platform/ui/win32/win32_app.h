@@ -11,4 +11,7 @@ void StartServingCalls();
 // Serves this thread's messages once, without waiting; false when WM_QUIT came.
 bool ServeMessages();
 
+// The window is going: its system-menu keys go with it (system_menu.cpp).
+void ForgetSystemMenuKeys(HWND window);
+
 }  // namespace tarvic::ui
