@@ -237,6 +237,10 @@ TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
         [&] {
             const auto start = Clock::now();
             uitest::Click(dlg, IDOK);
+            // The technician looks at the log while the check waits for the modem.
+            uitest::Pump(200);
+            uitest::PressKey(dlg, uitest::Key::CtrlL);
+            EXPECT_TRUE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
             auto box = uitest::WaitForMessageBox(30000);
             gprsSeconds = SecondsSince(start);
             ASSERT_TRUE(box);
@@ -244,6 +248,11 @@ TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
             EXPECT_TRUE(uitest::ClickMessageBoxOk());
             ExpectBox(k485Passed, true);
             log = uitest::ListEntries(dlg, IDC_LOG);
+            // Between runs it hides again.
+            ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+            EXPECT_EQ(uitest::VisibleListEntries(dlg, IDC_LOG).second, int(log.size()) - 1);
+            uitest::PressKey(dlg, uitest::Key::CtrlL);
+            EXPECT_FALSE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
         },
         60000);
     // 21 reads of 1000 ms each, nothing more.

@@ -9,6 +9,8 @@
 #               long each box took (from Enter, and from the first box's dismissal)
 #     no-port   COM1 leads nowhere: START cannot open it and says so in an "ERROR" box
 #     escape    Esc during the GPRS check ends the run within 1 s and closes the window
+#   Each mode also reads the run's transcript (%LOCALAPPDATA%\tarvic\runs\ of the prefix):
+#   the boxes and the run's end, and for no-port the port and the system's reason.
 #   PORTS is the folder that the Wine prefix maps COMn to (see tools/wine-run.sh).
 set -euo pipefail
 mode=$1 exe=$2 sim=$3 shim=$4 ports=$5
@@ -55,6 +57,21 @@ dismiss() {
   fail "the box did not go"
 }
 
+# The prefix's own transcripts, made by earlier runs of these tests only.
+runs_of_prefix() { find "$prefix/drive_c/users" -type d -path '*/AppData/Local/tarvic/runs' 2>/dev/null; }
+for d in $(runs_of_prefix); do rm -f "$d"/*.txt; done
+# The transcript of this run, once its end is written.
+transcript() {
+  local f=""
+  for _ in $(seq 50); do
+    f=$(find "$prefix/drive_c/users" -path '*/AppData/Local/tarvic/runs/*.txt' 2>/dev/null | sort | tail -n 1)
+    [ -n "$f" ] && grep -q '^end: ' "$f" && { echo "$f"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+expect_line() { grep -qF -- "$2" "$1" || { sed 's/^/  transcript: /' "$1"; fail "no line with \"$2\" in the transcript"; }; }
+
 start=$(now)
 LD_PRELOAD=$shim bash "$wine_run" "$prefix" "$exe" >"$home/wine.log" 2>&1 &
 tool=$!
@@ -78,6 +95,12 @@ case "$mode" in
     done
     grep -q 'COM1 modem: hang-up: built-in web answer sent' "$home/sim.log" || fail "no web exchange"
     grep -q 'COM4 rs485: frame of 10 bytes' "$home/sim.log" || fail "no RS-485 frame"
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" 'GPRS modem: COM1, 9600 baud'
+    expect_line "$t" '  > AT#SD=1,0,80,example.com\r\n'
+    expect_line "$t" 'box: OK "GPRS проверен"'
+    expect_line "$t" 'box: OK "485 проверен"'
+    expect_line "$t" 'end: the run is over'
     ;;
   no-port)
     box=$(wait_window '^(OK|ERROR)$' 100) || fail "no box"
@@ -86,6 +109,10 @@ case "$mode" in
     [ "$caption" = ERROR ] || fail "expected the ERROR box"
     dismiss "$box"
     grep -q 'port opened' "$home/sim.log" && fail "a port was opened"
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  COM1: '
+    expect_line "$t" 'box: ERROR "Не удается открыть COM порт"'
+    expect_line "$t" 'end: the GPRS port could not be opened'
     ;;
   escape)
     for _ in $(seq 100); do grep -q 'COM1 modem: <- AT' "$home/sim.log" && break; sleep 0.05; done
@@ -103,6 +130,9 @@ case "$mode" in
     for _ in $(seq 100); do [ -z "$(window '^tarvic GPRS$')" ] && break; sleep 0.05; done
     [ -z "$(window '^tarvic GPRS$')" ] || fail "the window is still there"
     echo "window gone $(ms_since "$esc") ms after Esc"
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  > AT\r\n'
+    expect_line "$t" 'end: the window was closed during the run'
     ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
