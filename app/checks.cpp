@@ -80,9 +80,9 @@ void CTarvicDlg::LogOpenFailure() {
                                tarvic::ui::Utf8ToCp1251(tarvic::platform::ErrorText(code))));
 }
 
-std::vector<std::string> CTarvicDlg::TranscriptHeader(int gprsPort, const std::string& host) const {
+std::vector<std::string> CTarvicDlg::TranscriptHeader(const tarvic::platform::LocalTime& t,
+                                                      int gprsPort, const std::string& host) const {
     const int rs485Port = static_cast<CComboBox*>(GetDlgItem(IDC_485_PORT))->GetCurSel() + 1;
-    const tarvic::platform::LocalTime t = tarvic::platform::LocalTimeNow();
     char start[40];
     std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second);
@@ -127,7 +127,8 @@ void CTarvicDlg::OnOK() {
     CString url;
     GetDlgItemText(IDC_URL, url);
     std::string host = TrimBlanks(url);
-    m_transcript.Begin(tarvic::platform::LocalTimeNow(), TranscriptHeader(index + 1, host));
+    const tarvic::platform::LocalTime now = tarvic::platform::LocalTimeNow();
+    m_transcript.Begin(now, TranscriptHeader(now, index + 1, host));
     if (!IsValidHost(host)) {
         ShowBox(false, texts::kBadHost.text);
         m_transcript.End("the host was refused, no check ran");

@@ -53,7 +53,8 @@ class CTarvicDlg : public CDialog, public CComPort {
     // The log entry of a port that Open could not open, with the system's reason.
     void LogOpenFailure();
     // The first lines of a run's transcript, from the dialog as START finds it.
-    std::vector<std::string> TranscriptHeader(int gprsPort, const std::string& host) const;
+    std::vector<std::string> TranscriptHeader(const tarvic::platform::LocalTime& start,
+                                              int gprsPort, const std::string& host) const;
     void EnableControl(int id);
     // Sleeps unless the dialog is being closed; false when it is.
     bool PauseUnlessClosing(DWORD ms);
