@@ -132,6 +132,12 @@ void CGprsScript::NextRow() {
     }
 }
 
+std::string CGprsScript::Request() const {
+    // The origin form: the connection goes straight to the host, not through a proxy.
+    return "GET / HTTP/1.0\r\nHost: " + m_strHost + "\r\n\r\n";
+}
+
+// Outside a data phase a status line is only logged: the host's answer begins at CONNECT.
 CGprsScript::Next CGprsScript::Dispatch(const char* line, CSink& sink) {
     if (std::strcmp(line, "OK") == 0) {
         if (m_nScriptIndex == kLastRow) {
@@ -156,11 +162,7 @@ CGprsScript::Next CGprsScript::Dispatch(const char* line, CSink& sink) {
         // Whatever follows, even in this same read, comes from the host.
         m_bDataPhase = true;
         m_bStatusSeen = false;
-        const std::string request = "GET http://" + m_strHost + "/ HTTP/1.0\r\n\r\n";
-        sink.Send(request.c_str());
-    } else if (IsSuccessStatusLine(line)) {
-        sink.Log("its OK");
-        m_bStatusOk = true;
+        sink.Send(Request().c_str());
     } else if (std::strcmp(line, "NO CARRIER") == 0) {
         NoCarrier(sink);
     }

@@ -40,6 +40,8 @@ class CGprsScript {
     bool Passed() const { return m_bGprsOk; }
     int ScriptIndex() const { return m_nScriptIndex; }
     const std::string& DialCommand() const { return m_strDialCommand; }
+    // What is sent to the host once the modem reports CONNECT.
+    std::string Request() const;
 
   private:
     enum class Next { Byte, DiscardRead, Stop };

@@ -115,7 +115,9 @@ bool CTarvicDlg::CutShort() {
 }
 
 void CTarvicDlg::OnOK() {
-    if (m_bBusy) {
+    // While the window closes during a run it serves messages after the check thread may
+    // have cleared the busy flag: an Enter then must not start a run that nobody ends.
+    if (m_bBusy || m_bClosing) {
         return;
     }
     CComboBox* gprsPort = static_cast<CComboBox*>(GetDlgItem(IDC_GPRS_PORT));

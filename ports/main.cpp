@@ -2,9 +2,11 @@
 // and writes or removes those entries of the port directory.
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -39,24 +41,70 @@ where each leads. It says so when you may not open a device: serial devices
 normally belong to the group dialout, and a user outside that group cannot use
 them ("sudo usermod -aG dialout $USER", then log out and in again).
 
-  set N DEVICE    N is 1 to 255 (or COM1 ... COM255). DEVICE is a device path such
-                  as /dev/ttyUSB0 (or just ttyUSB0). When a /dev/serial/by-id name
-                  leads to the same device, the entry gets that name, so that the
-                  mapping survives re-plugging.
+  set N DEVICE    N is 1 to 255 (or COM1 ... COM255); tarvic's own lists offer
+                  COM1 to COM8 only. DEVICE is a device path such as /dev/ttyUSB0.
+                  A bare name (no "/", such as ttyUSB0) is taken from /dev; a
+                  relative path (such as serial/by-id/usb-...) from the current
+                  folder. When a /dev/serial/by-id name leads to the same device,
+                  the entry gets that name, so that the mapping survives re-plugging.
+                  A device that exists but cannot be opened now (no permission,
+                  another program holds it) is still mapped, with a warning.
   unset N         removes the entry comN.
 
-Nothing outside the port directory is created, changed or removed.
+Nothing outside the port directory is created, changed or removed; an entry that
+is not a symbolic link (a file or a folder someone made) is left as it is.
 
 Examples
   tarvic-ports set 1 /dev/ttyUSB0     the GPRS modem as COM1
   tarvic-ports set 4 ttyUSB1          the RS-485 adapter as COM4
   tarvic-ports unset 4
 
-Exit status: 0 when done, 1 when the entry could not be written or removed (the
-message names the device and the reason), 2 for a mistake on the command line.
+Exit status: 0 when done (also when the entry is written with a warning), 1 when
+DEVICE is missing, is not a serial device or does not answer, or when the entry
+could not be written or removed (the message names the device and the reason), 2
+for a mistake on the command line.
 )";
 
 const char kByIdDir[] = "/dev/serial/by-id";
+
+// How much of an argument a message repeats.
+constexpr size_t kShownLength = 60;
+
+// text as a message may show it: control characters written out, and cut when it is long.
+std::string Shown(const std::string& text) {
+    size_t end = text.size();
+    if (end > kShownLength) {
+        end = kShownLength;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80) {
+            --end;  // not inside a UTF-8 character
+        }
+    }
+    std::string out;
+    for (size_t i = 0; i < end; ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            const char hex[] = "0123456789abcdef";
+            out += std::string("\\x") + hex[c >> 4] + hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (text.size() > kShownLength) {
+        out += "... (" + std::to_string(text.size()) + " characters)";
+    }
+    return out;
+}
+
+bool HasControlCharacter(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char ch) {
+        auto c = static_cast<unsigned char>(ch);
+        return c < 0x20 || c == 0x7f;
+    });
+}
 
 struct UsageError {
     std::string text;
@@ -124,20 +172,48 @@ int List() {
 int PortArgument(const std::string& text) {
     int n = ports::ParsePortNumber(text);
     if (n == 0) {
-        throw UsageError{"\"" + text + "\" is not a port number (1 to " +
+        throw UsageError{"\"" + Shown(text) + "\" is not a port number (1 to " +
                          std::to_string(ports::kMaxPort) + ", or COM1 to COM" +
                          std::to_string(ports::kMaxPort) + ")"};
     }
     return n;
 }
 
+// Why opening device failed, in words for the person at the bench.
+std::string OpenFailure(int error) {
+    if (error == ENXIO) {
+        // /dev/tty without a terminal, a port whose driver or hardware is not there.
+        return "no port answers behind this name (" + std::string(std::strerror(error)) +
+               "): the adapter is unplugged, the computer has no such port, or it is "
+               "/dev/tty, which stands for the terminal a program runs in, not a serial port";
+    }
+    return "it does not answer: " + std::string(std::strerror(error));
+}
+
+// Why tarvic could not have the open device fd now, or empty. tarvic takes a flock lock
+// on its port, which TIOCEXCL does not give root: a holder of the lock keeps tarvic out.
+std::string LockNote(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        return "another program holds it locked (flock), and tarvic cannot have it until that "
+               "program closes it";
+    }
+    return {};
+}
+
 int Set(int n, std::string device) {
+    if (device.empty()) {
+        throw UsageError{"the device is empty: set N DEVICE, such as set 1 ttyUSB0"};
+    }
+    if (HasControlCharacter(device)) {
+        throw UsageError{"the device \"" + Shown(device) +
+                         "\" holds a control character; no device is named so"};
+    }
     if (device.find('/') == std::string::npos) {
         device = "/dev/" + device;
     } else if (device[0] != '/') {
         device = std::filesystem::absolute(device).lexically_normal().string();
     }
-    std::string what = "cannot map COM" + std::to_string(n) + " to " + device + ": ";
+    std::string what = "cannot map COM" + std::to_string(n) + " to " + Shown(device) + ": ";
     struct stat st;
     if (::stat(device.c_str(), &st) != 0) {
         throw ports::Error(what + std::strerror(errno));
@@ -155,12 +231,15 @@ int Set(int n, std::string device) {
                 // Held for exclusive use, by tarvic for one: the mapping is still right.
                 note = "another program has it open for exclusive use";
             } else if (errno != EACCES && errno != EPERM) {
-                throw ports::Error(what + "it does not answer: " + std::strerror(errno));
+                throw ports::Error(what + OpenFailure(errno));
             } else {
                 note = std::strerror(errno);
             }
         } else {
             bool tty = ::isatty(fd) != 0;
+            if (tty) {
+                note = LockNote(fd);
+            }
             ::close(fd);
             if (!tty) {
                 throw ports::Error(what + "it is not a serial device (not a terminal)");
@@ -185,6 +264,10 @@ int Set(int n, std::string device) {
     if (!note.empty()) {
         std::cout << "The entry is written, but " << device << " cannot be opened now: " << note
                   << "\n";
+    }
+    if (n > ports::kListedPorts) {
+        std::cout << "COM" << n << " is there for other programs: tarvic's own port lists "
+                  << "stop at COM" << ports::kListedPorts << "\n";
     }
     return 0;
 }
@@ -224,10 +307,13 @@ int Run(const std::vector<std::string>& args) {
         }
         return Unset(PortArgument(args[1]));
     }
-    if (command == "list" && args.size() == 1) {
+    if (command == "list") {
+        if (args.size() != 1) {
+            throw UsageError{"list takes no argument"};
+        }
         return List();
     }
-    throw UsageError{"unknown command \"" + command + "\""};
+    throw UsageError{"unknown command \"" + Shown(command) + "\""};
 }
 
 }  // namespace

@@ -24,6 +24,18 @@ std::string EntryPath(const std::string& dir, int n) {
     return dir + "/com" + std::to_string(n);
 }
 
+// Throws when entry, of status st, is not a link: tarvic-ports writes only links, so
+// anything else was made by someone else.
+void RequireLink(const std::string& entry, const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) {
+        return;
+    }
+    std::string kind = S_ISDIR(st.st_mode)   ? "a folder"
+                       : S_ISREG(st.st_mode) ? "a file"
+                                             : "not a symbolic link";
+    throw Error(entry + " is " + kind + ", not a link tarvic-ports wrote; it is left as it is");
+}
+
 }  // namespace
 
 int ParsePortNumber(const std::string& text) {
@@ -90,8 +102,8 @@ void SetEntry(const std::string& dir, int n, const std::string& target) {
         throw Error("cannot make the port directory " + dir + ": " + ec.message());
     }
     struct stat st;
-    if (::lstat(entry.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        throw Error(entry + " is a folder; it is left as it is");
+    if (::lstat(entry.c_str(), &st) == 0) {
+        RequireLink(entry, st);
     }
     // A new link under a private name, then renamed over the entry: the entry is never
     // missing halfway, and an old link is replaced itself, not followed.
@@ -116,9 +128,7 @@ bool UnsetEntry(const std::string& dir, int n) {
         }
         throw Error("cannot remove " + entry + ": " + Reason(errno));
     }
-    if (S_ISDIR(st.st_mode)) {
-        throw Error(entry + " is a folder; it is left as it is");
-    }
+    RequireLink(entry, st);
     if (::unlink(entry.c_str()) != 0) {
         throw Error("cannot remove " + entry + ": " + Reason(errno));
     }

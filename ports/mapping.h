@@ -10,6 +10,8 @@ namespace tarvic::ports {
 
 // The highest port number tarvic-ports writes.
 constexpr int kMaxPort = 255;
+// The highest port tarvic's window offers (COM1 to COM8).
+constexpr int kListedPorts = 8;
 
 struct Entry {
     int number = 0;       // n of com<n>
@@ -31,11 +33,13 @@ int ParsePortNumber(const std::string& text);
 // The entries com<n> of dir, by number; nothing when dir does not exist.
 std::vector<Entry> ReadEntries(const std::string& dir);
 
-// Makes dir/com<n> a link to target, replacing an earlier link or file of that name
-// (never a folder). Makes dir if it is missing.
+// Makes dir/com<n> a link to target, replacing an earlier link of that name. Anything
+// else of that name (a file, a folder) is someone's own: Error, and it is left as it is.
+// Makes dir if it is missing.
 void SetEntry(const std::string& dir, int n, const std::string& target);
 
-// Removes dir/com<n>; false when there was none.
+// Removes the link dir/com<n>; false when there was none. Anything else of that name is
+// left as it is (Error).
 bool UnsetEntry(const std::string& dir, int n);
 
 }  // namespace tarvic::ports

@@ -131,15 +131,16 @@ struct Bench::Impl {
         }
         struct stat st {};
         if (::lstat(link.c_str(), &st) == 0) {
-            // Left behind by a simulator that was killed: a link to a terminal that is gone,
-            // or that a new one (this one, perhaps) has been given since.
-            const std::filesystem::path target = ReadLink(link);
-            const bool pty = target.parent_path() ==
-                             std::filesystem::path(device->Port().SlavePath()).parent_path();
+            // Replaced only when it cannot be anyone's mapping: a link that leads nowhere
+            // (left by a simulator that was killed), or one to the very terminal this bench
+            // has just been given. A link to a live terminal may be the user's own.
             struct stat targetSt {};
-            if (!S_ISLNK(st.st_mode) || (!pty && ::stat(link.c_str(), &targetSt) == 0)) {
+            const bool ours = ReadLink(link) == device->Port().SlavePath();
+            if (!S_ISLNK(st.st_mode) || (!ours && ::stat(link.c_str(), &targetSt) == 0)) {
                 throw std::system_error(EEXIST, std::generic_category(),
-                                        link + " is already there");
+                                        link +
+                                            " is already there and is not tarvic-sim's;"
+                                            " it was left as it is");
             }
             ::unlink(link.c_str());
         }
@@ -213,6 +214,7 @@ struct Bench::Impl {
                 Device* d = it->second;
                 if (ev->mask & IN_OPEN) {
                     d->Log("port opened");
+                    d->OnPortOpened(now);
                 }
                 // A close while someone still holds the lock is not the last one.
                 if ((ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) && d->Port().Free()) {

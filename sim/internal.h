@@ -150,6 +150,8 @@ class Device {
     virtual std::optional<TimePoint> Deadline() const { return std::nullopt; }
     virtual void OnTime(TimePoint now) { (void)now; }
     virtual void Shutdown() {}
+    // A program has opened the port.
+    virtual void OnPortOpened(TimePoint now) { (void)now; }
     // Every program has closed the port: on a real line that drops DTR.
     virtual void OnPortClosed(TimePoint now) {
         (void)now;
@@ -247,6 +249,7 @@ class Rs485 : public Device {
     void OnInput(std::string_view bytes, TimePoint now) override;
     std::optional<TimePoint> Deadline() const override;
     void OnTime(TimePoint now) override;
+    void OnPortOpened(TimePoint now) override;
     void OnPortClosed(TimePoint now) override;
     int Frames() const { return m_frames; }
 

@@ -54,7 +54,10 @@ What the simulated modem does (9600 baud, AT commands)
 
 Where the modem's connection goes (--web)
   builtin    no network needed: the modem itself answers the request with
-             "HTTP/1.1 200 OK" and a short text, then hangs up (the default)
+             "HTTP/1.1 200 OK" and a short text, then hangs up (the default);
+             as a web server that follows HTTP/1.0 does, it answers only
+             "GET / HTTP/1.x" with a Host line naming the dialled host, and
+             anything else with "HTTP/1.0 400 Bad Request"
   IP:PORT    every dial goes to this address, whatever host tarvic dials, for
              example a web server on your own computer: --web 127.0.0.1:8080
   direct     the real host named in the dial command, on the real network

@@ -41,6 +41,36 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
+// What an origin server that follows HTTP/1.0 to the letter takes: the root page asked for
+// in the origin form, with a Host line naming the host that was dialled. The form meant
+// for proxies ("GET http://host/ ...") it answers with an error.
+bool IsOriginRequest(const std::string& request, const std::string& host) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < request.size()) {
+        std::size_t end = request.find('\n', at);
+        if (end == std::string::npos) {
+            end = request.size();
+        }
+        std::string line = request.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+        at = end + 1;
+    }
+    if (lines.empty() || (lines[0] != "GET / HTTP/1.0" && lines[0] != "GET / HTTP/1.1")) {
+        return false;
+    }
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::size_t colon = lines[i].find(':');
+        if (colon != std::string::npos && Upper(lines[i].substr(0, colon)) == "HOST") {
+            return Upper(Trim(lines[i].substr(colon + 1))) == Upper(host);
+        }
+    }
+    return false;
+}
+
 bool StartsWith(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
@@ -397,9 +427,15 @@ void Modem::DataByte(char c, TimePoint now) {
     if (!complete) {
         return;
     }
-    const std::string& body = m_opt.builtinBody;
-    std::string answer = m_opt.builtinStatus + "\r\nContent-Type: text/plain\r\nContent-Length: " +
-                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    const bool origin = !m_dials.empty() && IsOriginRequest(m_request, m_dials.back().host);
+    if (!origin) {
+        Log("built-in web answer: not a request for / with the dialled host in its Host line");
+    }
+    const std::string& status = origin ? m_opt.builtinStatus : "HTTP/1.0 400 Bad Request";
+    const std::string& body = origin ? m_opt.builtinBody : "Bad request\r\n";
+    std::string answer =
+        status + "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\nConnection: close\r\n\r\n" + body;
     Port().Queue(std::move(answer), now);
     Hangup("built-in web answer sent", now);
 }

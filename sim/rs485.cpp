@@ -33,6 +33,13 @@ void Rs485::OnTime(TimePoint now) {
     }
 }
 
+void Rs485::OnPortOpened(TimePoint now) {
+    if (m_opt.strayAfterOpen > 0) {
+        Log("scenario: a stray burst after the open");
+        Port().Queue(std::string(m_opt.strayAfterOpen, kStray), now + m_opt.strayDelay);
+    }
+}
+
 void Rs485::OnPortClosed(TimePoint now) {
     m_frame.clear();
     Device::OnPortClosed(now);

@@ -85,6 +85,9 @@ struct Rs485Options {
     std::size_t splitAfter = 5;               // ... after this many bytes
     bool extraByte = false;                   // one more byte (0x8A) after the reply
     std::size_t strayBytes = 0;  // this many 0x55 bytes just ahead of the reply, same burst
+    // This many 0x55 bytes, a burst of their own, strayDelay after each open of the port.
+    std::size_t strayAfterOpen = 0;
+    std::chrono::milliseconds strayDelay{100};
 };
 
 struct Dial {

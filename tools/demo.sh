@@ -59,14 +59,27 @@ fi
 
 # No display: a virtual one, and the walk-through a technician would do.
 source tools/x11.sh
-start_xvfb 99
+start_xvfb 99 || exit 1
 pids+=("$xvfb_pid")
 echo "No display: tarvic runs on the virtual X server $DISPLAY (Xvfb)."
-"$tarvic" 2>/dev/null &
+toollog=$(mktemp -t tarvic-demo-tool-XXXXXX)
+"$tarvic" 2>"$toollog" &
 tool=$!
 pids+=("$tool")
 
-dlg=$(wait_window '^tarvic GPRS$' 100) || { echo "the tool's window did not appear"; exit 1; }
+if ! dlg=$(wait_window '^tarvic GPRS$' 300); then
+  if kill -0 "$tool" 2>/dev/null; then
+    echo "the tool's window did not appear within 30 s; what tarvic said:"
+  else
+    status=0
+    wait "$tool" || status=$?
+    echo "tarvic ended with status $status before its window appeared; what it said:"
+  fi
+  sed 's/^/  /' "$toollog"
+  rm -f "$toollog"
+  exit 1
+fi
+rm -f "$toollog"
 echo "Pressing ПУСК ..."
 xdotool windowfocus --sync "$dlg" key Return
 failed=0

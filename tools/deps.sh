@@ -5,15 +5,17 @@
 #   tools/deps.sh windows          and the cross compilers and Wine for the Windows build
 #   tools/deps.sh package          and what making and checking the packages needs
 #   tools/deps.sh windows package  both
+#   tools/deps.sh fuzz             and clang with libFuzzer for tools/fuzz.sh
 set -euo pipefail
 pkgs=(build-essential cmake python3 googletest libgtest-dev libbenchmark-dev qt6-base-dev
-      libgl-dev nginx lighttpd xvfb x11-apps xdotool imagemagick fonts-dejavu-core)
+      libgl-dev nginx lighttpd busybox xvfb x11-apps xdotool imagemagick fonts-dejavu-core)
 for want in "$@"; do
   case "$want" in
     windows) pkgs+=(mingw-w64 g++-mingw-w64-x86-64-posix wine64 wine) ;;
     # dpkg-shlibdeps (dpkg-dev) works out the Debian package's dependencies, lintian
     # checks it, nsis makes the Windows installer, unzip looks into the archive.
     package) pkgs+=(dpkg-dev lintian nsis unzip) ;;
+    fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     *) echo "tools/deps.sh: no package list \"$want\"" >&2; exit 2 ;;
   esac
 done

@@ -6,6 +6,7 @@
 #                                       README.txt
 #   tarvic-<version>-win64-setup.exe    the same as a Windows installer, with a Start-menu
 #                                       entry and an uninstaller
+#   SHA256SUMS                          the checksums of the three (sha256sum -c reads it)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh windows package
@@ -28,7 +29,9 @@ rm -f build-release/tarvic_*.deb build-win-release/tarvic-*-win64*
 (cd build-release && cpack -G DEB >/dev/null)
 (cd build-win-release && cpack -G ZIP >/dev/null && cpack -G NSIS >/dev/null)
 mkdir -p dist
-rm -f dist/tarvic_*.deb dist/tarvic-*-win64*
+rm -f dist/tarvic_*.deb dist/tarvic-*-win64* dist/SHA256SUMS
 cp build-release/tarvic_*_amd64.deb build-win-release/tarvic-*-win64.zip \
   build-win-release/tarvic-*-win64-setup.exe dist/
+(cd dist && sha256sum tarvic_*_amd64.deb tarvic-*-win64.zip tarvic-*-win64-setup.exe >SHA256SUMS)
 ls -l dist/
+cat dist/SHA256SUMS

@@ -60,11 +60,11 @@ std::shared_ptr<Event> EventOf(OVERLAPPED* ov) {
     return LookupAs<Event>(ov->hEvent);
 }
 
-// Read and Write: a buffer is needed for any count; without an OVERLAPPED the call runs to
-// its end, with one it starts there. start(done, ov, event) begins the operation.
+// Read, Write and WaitEvent: bad arguments fail at once; without an OVERLAPPED the call
+// runs to its end, with one it starts there. start(done, ov, event) begins the operation.
 template <class Start>
-BOOL Transfer(const void* buf, DWORD count, DWORD* done, OVERLAPPED* ov, Start start) {
-    if (buf == nullptr && count != 0) {
+BOOL Overlapped(bool argumentsValid, DWORD* done, OVERLAPPED* ov, Start start) {
+    if (!argumentsValid) {
         SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -259,16 +259,10 @@ BOOL Port::ClearError(DWORD* errors, COMSTAT* stat) {
 }
 
 BOOL Port::WaitEvent(DWORD* mask, OVERLAPPED* ov) {
-    if (mask == nullptr) {
-        SetError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (ov == nullptr) {
-        return RunToEnd([&](OVERLAPPED* o,
-                            std::shared_ptr<Event> e) { return StartWait(mask, o, std::move(e)); },
-                        nullptr);
-    }
-    return StartWait(mask, ov, EventOf(ov));
+    return Overlapped(mask != nullptr, nullptr, ov,
+                      [&](DWORD*, OVERLAPPED* o, std::shared_ptr<Event> e) {
+                          return StartWait(mask, o, std::move(e));
+                      });
 }
 
 BOOL Port::StartWait(DWORD* mask, OVERLAPPED* ov, std::shared_ptr<Event> event) {
@@ -299,9 +293,10 @@ BOOL Port::StartWait(DWORD* mask, OVERLAPPED* ov, std::shared_ptr<Event> event) 
 }
 
 BOOL Port::Read(void* buf, DWORD count, DWORD* done, OVERLAPPED* ov) {
-    return Transfer(buf, count, done, ov, [&](DWORD* d, OVERLAPPED* o, std::shared_ptr<Event> e) {
-        return StartRead(static_cast<BYTE*>(buf), count, d, o, std::move(e));
-    });
+    return Overlapped(buf != nullptr || count == 0, done, ov,
+                      [&](DWORD* d, OVERLAPPED* o, std::shared_ptr<Event> e) {
+                          return StartRead(static_cast<BYTE*>(buf), count, d, o, std::move(e));
+                      });
 }
 
 BOOL Port::StartRead(BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,
@@ -358,9 +353,11 @@ BOOL Port::StartRead(BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,
 }
 
 BOOL Port::Write(const void* buf, DWORD count, DWORD* done, OVERLAPPED* ov) {
-    return Transfer(buf, count, done, ov, [&](DWORD* d, OVERLAPPED* o, std::shared_ptr<Event> e) {
-        return StartWrite(static_cast<const BYTE*>(buf), count, d, o, std::move(e));
-    });
+    return Overlapped(buf != nullptr || count == 0, done, ov,
+                      [&](DWORD* d, OVERLAPPED* o, std::shared_ptr<Event> e) {
+                          return StartWrite(static_cast<const BYTE*>(buf), count, d, o,
+                                            std::move(e));
+                      });
 }
 
 BOOL Port::StartWrite(const BYTE* buf, DWORD count, DWORD* done, OVERLAPPED* ov,

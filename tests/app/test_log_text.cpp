@@ -14,8 +14,8 @@ TEST(LogText, ControlCharactersAreShownAndSentTextIsMarked) {
     } table[] = {
         {"OK", "OK"},
         {"AT\r\n", "AT\\r\\n"},
-        {"GET http://example.com/ HTTP/1.0\r\n\r\n",
-         "GET http://example.com/ HTTP/1.0\\r\\n\\r\\n"},
+        {"GET / HTTP/1.0\r\nHost: example.com\r\n\r\n",
+         "GET / HTTP/1.0\\r\\nHost: example.com\\r\\n\\r\\n"},
         {std::string("a\0b", 3), "a\\x00b"},
         {"\x1b[0m\x7f", "\\x1B[0m\\x7F"},
         {"C:\\path", "C:\\\\path"},        // a backslash cannot be taken for an escape

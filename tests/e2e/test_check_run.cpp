@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +42,7 @@ const char kGprsFailed[] = "Нет связи GPRS";
 const char k485Passed[] = "485 проверен";
 const char k485Failed[] = "Нет связи 485";
 const char kOpenFailed[] = "Не удается открыть COM порт";
+const char kRequest[] = "GET / HTTP/1.0\r\nHost: example.com\r\n\r\n";
 
 double SecondsSince(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -166,9 +169,8 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     EXPECT_EQ(CountEntries(log, "its OK"), 1);
     EXPECT_EQ(CountEntries(log, "exit"), 1);
     EXPECT_EQ(CountEntries(log, "get 10"), 1);
-    EXPECT_EQ(CountEntries(log, "> GET http://example.com/ HTTP/1.0\\r\\n\\r\\n"), 1);
-    const std::string status =
-        GetParam() == WebServer::Kind::Nginx ? "HTTP/1.1 200 OK" : "HTTP/1.0 200 OK";
+    EXPECT_EQ(CountEntries(log, "> GET / HTTP/1.0\\r\\nHost: example.com\\r\\n\\r\\n"), 1);
+    const std::string status = WebServer::StatusLine(GetParam());
     EXPECT_EQ(CountEntries(log, status), 1);
     EXPECT_EQ(CountEntries(log, "OK: GPRS проверен"), 1);
     EXPECT_EQ(log.back(), "OK: 485 проверен");
@@ -189,16 +191,27 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     EXPECT_EQ(m_bench->ModemCommands(),
               (std::vector<std::string>{"AT", "ATZ", "ATE0", "AT+CGDCONT=1,\"IP\",\"internet\"",
                                         "AT#SGACT?", "AT#SGACT=1,1", "AT#SD=1,0,80,example.com"}));
-    EXPECT_NE(m_bench->ModemReceived().find("GET http://example.com/ HTTP/1.0\r\n\r\n"),
-              std::string::npos);
+    EXPECT_NE(m_bench->ModemReceived().find(kRequest), std::string::npos);
     const std::vector<uint8_t> pattern = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     EXPECT_EQ(m_bench->Rs485Received(), pattern);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, GprsAgainstWebServer,
-                         ::testing::Values(WebServer::Kind::Nginx, WebServer::Kind::Lighttpd),
-                         [](const auto& info) {
-                             return info.param == WebServer::Kind::Nginx ? "nginx" : "lighttpd";
+                         ::testing::Values(WebServer::Kind::Nginx, WebServer::Kind::Lighttpd,
+                                           WebServer::Kind::PythonHttpServer,
+                                           WebServer::Kind::BusyboxHttpd),
+                         [](const auto& info) -> std::string {
+                             switch (info.param) {
+                                 case WebServer::Kind::Nginx:
+                                     return "nginx";
+                                 case WebServer::Kind::Lighttpd:
+                                     return "lighttpd";
+                                 case WebServer::Kind::PythonHttpServer:
+                                     return "python_http_server";
+                                 case WebServer::Kind::BusyboxHttpd:
+                                     return "busybox_httpd";
+                             }
+                             return "unknown";
                          });
 
 TEST_F(CheckRun, BadHostIsRefusedAndARedirectPasses) {
@@ -449,9 +462,10 @@ TEST_F(CheckRun, AStateFolderThatCannotBeMadeChangesNoCheckAndIsSaidOnce) {
 
 // Closing the window ends the run at once, in whatever wait it is, and leaves the port free.
 struct CloseCase {
+    enum class Wait { ModemRead, Box, Rs485Read };
     const char* name;
     sim::ModemOptions modem;
-    bool waitForBox;
+    Wait wait;
 };
 
 void PrintTo(const CloseCase& c, std::ostream* os) {
@@ -461,13 +475,22 @@ void PrintTo(const CloseCase& c, std::ostream* os) {
 class CloseDuringRun : public CheckRun, public ::testing::WithParamInterface<CloseCase> {};
 
 TEST_P(CloseDuringRun, EndsPromptlyAndReleasesThePort) {
-    StartBench(GetParam().modem);
+    const CloseCase::Wait wait = GetParam().wait;
+    sim::Rs485Options rs485;
+    if (wait == CloseCase::Wait::Rs485Read) {
+        rs485.reply = sim::Rs485Reply::Silent;  // the check waits its 5 s for the reply
+    }
+    StartBench(GetParam().modem, rs485);
     auto dlg = std::make_unique<CTarvicDlg>();
     double closeSeconds = 0;
     uitest::RunModal(*dlg, [&] {
         uitest::Click(*dlg, IDOK);
-        if (GetParam().waitForBox) {
+        if (wait == CloseCase::Wait::Box) {
             ASSERT_TRUE(uitest::WaitForMessageBox(15000));
+        } else if (wait == CloseCase::Wait::Rs485Read) {
+            ExpectBox(kGprsPassed, true);
+            ASSERT_TRUE(uitest::WaitUntil([&] { return m_bench->Rs485Received().size() == 10; }));
+            uitest::Pump(300);
         } else {
             ASSERT_TRUE(uitest::WaitUntil(
                 [&] { return m_bench->ModemReceived().find("AT\r\n") != std::string::npos; }));
@@ -485,14 +508,16 @@ TEST_P(CloseDuringRun, EndsPromptlyAndReleasesThePort) {
     CComPort port;
     port.SetPortNumber(kModemCom);
     EXPECT_TRUE(port.Open());
-    EXPECT_TRUE(m_bench->Rs485Received().empty());
+    EXPECT_EQ(m_bench->Rs485Received().empty(), wait != CloseCase::Wait::Rs485Read);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Waits, CloseDuringRun,
-    ::testing::Values(CloseCase{"WhileReading", {.silent = true}, false},
-                      CloseCase{"DuringTheErrorPause", {.errors = {{"AT", 100}}}, false},
-                      CloseCase{"WhileTheOutcomeBoxIsUp", {}, true}),
+    ::testing::Values(
+        CloseCase{"WhileReading", {.silent = true}, CloseCase::Wait::ModemRead},
+        CloseCase{"DuringTheErrorPause", {.errors = {{"AT", 100}}}, CloseCase::Wait::ModemRead},
+        CloseCase{"WhileTheOutcomeBoxIsUp", {}, CloseCase::Wait::Box},
+        CloseCase{"DuringTheRs485Read", {}, CloseCase::Wait::Rs485Read}),
     [](const auto& info) { return std::string(info.param.name); });
 
 std::atomic<int> g_threadsCreated{0};
@@ -535,9 +560,21 @@ sim::ModemOptions Answer(std::string status, std::string body) {
 }
 
 // What the web host sends is its answer, not modem talk: a status line in a body is no
-// status, and result codes in a body command nothing.
-TEST_F(CheckRun, ASuccessLineInTheBodyOfANotFoundIsNoSuccess) {
-    StartBench(Answer("HTTP/1.1 404 Not Found", "HTTP/1.1 200 OK\r\n"));
+// status, also after a body line that reads like the modem's hang-up, and result codes in a
+// body command nothing.
+struct BodyCase {
+    const char* name;
+    const char* body;
+};
+
+void PrintTo(const BodyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NotFoundAnswer : public CheckRun, public ::testing::WithParamInterface<BodyCase> {};
+
+TEST_P(NotFoundAnswer, WithASuccessLineInItsBodyIsNoSuccess) {
+    StartBench(Answer("HTTP/1.1 404 Not Found", GetParam().body));
     CTarvicDlg dlg;
     std::vector<std::string> log;
     bool boxCame = true;
@@ -550,8 +587,17 @@ TEST_F(CheckRun, ASuccessLineInTheBodyOfANotFoundIsNoSuccess) {
     });
     EXPECT_FALSE(boxCame);
     EXPECT_EQ(CountEntries(log, "its OK"), 0);
-    EXPECT_GE(CountEntries(log, "HTTP/1.1 200 OK"), 2);
+    // The success line was received, and taken for no status.
+    EXPECT_GE(CountEntries(log, "HTTP/1.1 200 OK"), 1);
 }
+
+const BodyCase kBodyCases[] = {
+    {"SuccessLine", "HTTP/1.1 200 OK\r\n"},
+    {"NoCarrierThenSuccessLine", "NO CARRIER\r\nHTTP/1.1 200 OK\r\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Bodies, NotFoundAnswer, ::testing::ValuesIn(kBodyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CheckRun, ResultCodesInTheBodyAreOnlyLogged) {
     StartBench(Answer("HTTP/1.1 200 OK", "OK\r\nERROR\r\nCONNECT\r\n"));
@@ -808,6 +854,246 @@ TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
     EXPECT_EQ(CountEntries(log, "Tread OK"), 2);
     EXPECT_EQ(CountEntries(log, "get 10"), 1);
     EXPECT_TRUE(busyAfter);
+}
+
+// --- What every run keeps to ---------------------------------------------------------------
+
+// What the port calls saw: each open's name and the first line settings given to it (the
+// close gives the saved ones back), and which port closes are made to fail.
+struct PortCalls {
+    struct Open {
+        std::string name;
+        DWORD baud = 0;
+        DWORD intervalMs = 0;
+        bool stateSet = false;
+        bool timeoutsSet = false;
+    };
+    std::mutex mutex;
+    std::vector<Open> opens;
+    std::set<HANDLE> ports;
+    int closes = 0;
+    std::set<int> failingCloses;  // 1: the first port close, 2: the second ...
+    int threads = 0;
+    int slowThread = 0;  // this CreateThread returns only after a pause
+};
+PortCalls g_calls;
+
+HANDLE RecordOpen(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                  DWORD disposition, DWORD flags, HANDLE templ) {
+    const HANDLE h =
+        tarvic::posix::RealOps().CreateFileA(name, access, share, sa, disposition, flags, templ);
+    if (h != INVALID_HANDLE_VALUE) {
+        std::lock_guard lock(g_calls.mutex);
+        g_calls.opens.push_back({name});
+        g_calls.ports.insert(h);
+    }
+    return h;
+}
+
+// Keeps the first value of a setting after each open.
+void RecordFirst(bool PortCalls::Open::*set, DWORD PortCalls::Open::*field, DWORD value) {
+    std::lock_guard lock(g_calls.mutex);
+    if (!g_calls.opens.empty() && !(g_calls.opens.back().*set)) {
+        g_calls.opens.back().*set = true;
+        g_calls.opens.back().*field = value;
+    }
+}
+
+BOOL RecordState(HANDLE port, LPDCB dcb) {
+    RecordFirst(&PortCalls::Open::stateSet, &PortCalls::Open::baud, dcb->BaudRate);
+    return tarvic::posix::RealOps().SetCommState(port, dcb);
+}
+
+BOOL RecordTimeouts(HANDLE port, LPCOMMTIMEOUTS cto) {
+    RecordFirst(&PortCalls::Open::timeoutsSet, &PortCalls::Open::intervalMs,
+                cto->ReadIntervalTimeout);
+    return tarvic::posix::RealOps().SetCommTimeouts(port, cto);
+}
+
+// The handle is closed all the same; the call reports a failure.
+BOOL FailChosenCloses(HANDLE h) {
+    bool fail = false;
+    {
+        std::lock_guard lock(g_calls.mutex);
+        if (g_calls.ports.erase(h) > 0) {
+            fail = g_calls.failingCloses.count(++g_calls.closes) > 0;
+        }
+    }
+    const BOOL closed = tarvic::posix::RealOps().CloseHandle(h);
+    if (fail) {
+        tarvic::posix::RealOps().SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return closed;
+}
+
+HANDLE PauseChosenThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc,
+                         LPVOID param, DWORD flags, LPDWORD id) {
+    const HANDLE h = tarvic::posix::RealOps().CreateThread(sa, stack, proc, param, flags, id);
+    bool pause = false;
+    {
+        std::lock_guard lock(g_calls.mutex);
+        pause = ++g_calls.threads == g_calls.slowThread;
+    }
+    if (pause) {
+        std::this_thread::sleep_for(400ms);
+    }
+    return h;
+}
+
+tarvic::posix::Ops WatchedOps() {
+    tarvic::posix::Ops ops = tarvic::posix::RealOps();
+    ops.CreateFileA = RecordOpen;
+    ops.SetCommState = RecordState;
+    ops.SetCommTimeouts = RecordTimeouts;
+    ops.CloseHandle = FailChosenCloses;
+    ops.CreateThread = PauseChosenThread;
+    return ops;
+}
+
+// The GPRS port at 9600 baud with 500 character times of silence ending a read, the RS-485
+// port at 115200 with 1000 (9 bit times a character: 468 ms and 78 ms).
+TEST_F(CheckRun, EachCheckOpensItsPortWithItsLineSettings) {
+    StartBench({});
+    const tarvic::posix::Ops ops = WatchedOps();
+    tarvic::posix::ScopedOps scoped(ops);
+    CTarvicDlg dlg;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+    });
+    std::lock_guard lock(g_calls.mutex);
+    ASSERT_EQ(g_calls.opens.size(), 2u);
+    EXPECT_NE(g_calls.opens[0].name.find("COM1"), std::string::npos) << g_calls.opens[0].name;
+    EXPECT_EQ(g_calls.opens[0].baud, 9600u);
+    EXPECT_EQ(g_calls.opens[0].intervalMs, 468u);
+    EXPECT_NE(g_calls.opens[1].name.find("COM4"), std::string::npos) << g_calls.opens[1].name;
+    EXPECT_EQ(g_calls.opens[1].baud, 115200u);
+    EXPECT_EQ(g_calls.opens[1].intervalMs, 78u);
+}
+
+// A check whose Close fails leaves its inputs disabled; the run gives START back when at
+// least one of the two closes succeeded.
+struct FailedCloseCase {
+    const char* name;
+    std::set<int> failingCloses;
+    bool gprsListEnabled;
+    bool rs485ListEnabled;
+    bool startEnabled;
+};
+
+void PrintTo(const FailedCloseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FailedClose : public CheckRun, public ::testing::WithParamInterface<FailedCloseCase> {};
+
+TEST_P(FailedClose, LeavesItsInputsDisabled) {
+    StartBench({});
+    g_calls.failingCloses = GetParam().failingCloses;
+    const tarvic::posix::Ops ops = WatchedOps();
+    tarvic::posix::ScopedOps scoped(ops);
+    CTarvicDlg dlg;
+    bool afterGprs[3] = {};
+    bool after[4] = {};
+    int atsBefore = 0;
+    int atsAfter = 0;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        // The RS-485 check's box is up: the GPRS check has ended.
+        ASSERT_TRUE(uitest::WaitForMessageBox());
+        int i = 0;
+        for (int id : {IDC_GPRS_PORT, IDOK, IDC_URL}) {
+            afterGprs[i++] = dlg.GetDlgItem(id)->IsWindowEnabled();
+        }
+        ExpectBox(k485Passed, true);
+        uitest::Pump(300);
+        i = 0;
+        for (int id : {IDC_GPRS_PORT, IDC_485_PORT, IDOK, IDC_URL}) {
+            after[i++] = dlg.GetDlgItem(id)->IsWindowEnabled();
+        }
+        if (GetParam().startEnabled) {
+            // The busy flag was cleared: START runs again.
+            atsBefore = CountEntries(m_bench->ModemCommands(), "AT");
+            uitest::Click(dlg, IDOK);
+            ExpectBox(kGprsPassed, true);
+            ExpectBox(k485Passed, true);
+            atsAfter = CountEntries(m_bench->ModemCommands(), "AT");
+        }
+    });
+    const bool gprsClosed = GetParam().failingCloses.count(1) == 0;
+    EXPECT_EQ(afterGprs[0], gprsClosed);
+    EXPECT_EQ(afterGprs[1], gprsClosed);
+    EXPECT_EQ(afterGprs[2], gprsClosed);
+    EXPECT_EQ(after[0], GetParam().gprsListEnabled);
+    EXPECT_EQ(after[1], GetParam().rs485ListEnabled);
+    EXPECT_EQ(after[2], GetParam().startEnabled);
+    EXPECT_EQ(after[3], GetParam().startEnabled);
+    if (GetParam().startEnabled) {
+        EXPECT_GT(atsAfter, atsBefore);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Checks, FailedClose,
+                         ::testing::Values(FailedCloseCase{"Gprs", {1}, false, true, true},
+                                           FailedCloseCase{"Rs485", {2}, true, false, true},
+                                           FailedCloseCase{"Both", {1, 2}, false, false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The host is read at each START: the second run dials and asks the host typed since.
+TEST_F(CheckRun, AHostChangedBetweenTwoRunsIsTheOneTheSecondRunUses) {
+    StartBench({});
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+        uitest::Pump(300);  // the check thread clears the busy flag as it ends
+        uitest::TypeText(dlg, IDC_URL, "example.org");
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+        log = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    const auto dials = m_bench->ModemDials();
+    ASSERT_EQ(dials.size(), 2u);
+    EXPECT_EQ(dials[0].host, "example.com");
+    EXPECT_EQ(dials[1].host, "example.org");
+    const std::string received = m_bench->ModemReceived();
+    const size_t secondDial = received.find("AT#SD=1,0,80,example.org\r\n");
+    ASSERT_NE(secondDial, std::string::npos);
+    EXPECT_NE(received.find("GET / HTTP/1.0\r\nHost: example.org\r\n\r\n", secondDial),
+              std::string::npos);
+    EXPECT_EQ(CountEntries(log, "GET / HTTP/1.0\r\nHost: example.org\r\n\r\n"), 1);
+}
+
+// A burst that the RS-485 port delivers before the pattern goes out is drained, not taken
+// for part of the reply. The RS-485 port's reader (the third thread of a run) is held back
+// until the burst has come and been handed over.
+TEST_F(CheckRun, TheDrainReadDropsAStrayBurstBeforeThePattern) {
+    sim::Rs485Options rs485;
+    rs485.strayAfterOpen = 3;
+    rs485.strayDelay = 50ms;
+    StartBench({}, rs485);
+    g_calls.slowThread = 3;
+    const tarvic::posix::Ops ops = WatchedOps();
+    tarvic::posix::ScopedOps scoped(ops);
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    uitest::RunModal(dlg, [&] {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+        log = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    EXPECT_EQ(CountEntries(log, "get 10"), 1);
+    const std::vector<uint8_t> pattern = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    EXPECT_EQ(m_bench->Rs485Received(), pattern);
+    EXPECT_EQ(m_bench->Rs485Sent().size(), 13u);  // the burst and the reply
 }
 
 }  // namespace

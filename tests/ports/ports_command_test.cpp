@@ -1,6 +1,7 @@
 // tarvic-ports run as a program against the tests' private port directory, with
 // pseudo-terminals as the devices: listing, set, unset, and what it says when it cannot.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <filesystem>
 #include <fstream>
@@ -148,6 +149,100 @@ TEST(PortsCommand, FailuresNameTheDeviceAndTheReason) {
     EXPECT_TRUE(fs::is_directory(Entry(8))) << "a folder is never removed";
     fs::remove(Entry(8));
     fs::remove(plain);
+}
+
+// The edges of the command line and of the devices: each case says what the command must
+// answer, and what the entry must be afterwards.
+TEST(PortsCommand, Edges) {
+    Pty device(1), locked(2);
+    // Another program holds com2's terminal with flock, which root gets no EBUSY for.
+    ASSERT_EQ(::flock(locked.Slave(), LOCK_EX | LOCK_NB), 0);
+    std::ofstream(Entry(6)) << "my own notes";
+    const std::string dev = device.SlavePath();
+    const std::string longText(5000, 'a');
+    struct Case {
+        std::vector<std::string> args;
+        bool withoutTerminal;  // run with no controlling terminal, so /dev/tty is ENXIO
+        int status;
+        std::vector<std::string> said;
+        int entry;         // the entry looked at afterwards
+        std::string link;  // where it must lead; empty: it must not be a link
+    };
+    const Case cases[] = {
+        {{"set", "99", dev},
+         false,
+         0,
+         {"COM99 -> " + dev, "tarvic's own port lists stop at COM8"},
+         99,
+         dev},
+        {{"set", "3", dev + "\nrm -rf"}, false, 2, {"control character", dev + "\\nrm -rf"}, 3, ""},
+        {{"set", "3", dev + "\x1b[2J"}, false, 2, {"control character", "\\x1b[2J"}, 3, ""},
+        {{"set", "2", ""},
+         false,
+         2,
+         {"the device is empty", "set N DEVICE"},
+         2,
+         locked.SlavePath()},
+        {{"set", "6", dev}, false, 1, {Entry(6).string() + " is a file", "left as it is"}, 6, ""},
+        {{"unset", "6"}, false, 1, {Entry(6).string() + " is a file", "left as it is"}, 6, ""},
+        {{"set", "3", longText},
+         false,
+         1,
+         {"aaa... (5005 characters)", "File name too long"},
+         3,
+         ""},
+        {{"set", longText, dev},
+         false,
+         2,
+         {"aaa... (5000 characters)\" is not a port number"},
+         3,
+         ""},
+        {{"list", "extra"}, false, 2, {"list takes no argument"}, 3, ""},
+        {{"set", "3", "/dev/tty"},
+         true,
+         1,
+         {"/dev/tty", "no port answers behind this name", "not a serial port"},
+         3,
+         ""},
+        {{"set", "4", locked.SlavePath()},
+         false,
+         0,
+         {"COM4 -> " + locked.SlavePath(), "another program holds it locked (flock)"},
+         4,
+         locked.SlavePath()},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) {
+            line += " " + a.substr(0, 40);
+        }
+        Result r;
+        if (c.withoutTerminal) {
+            std::vector<std::string> args{"--wait", TARVIC_PORTS_PATH};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            r.status = tarvic::test::RunProgram("/usr/bin/setsid", args, &r.output);
+        } else {
+            r = Ports(c.args);
+        }
+        EXPECT_EQ(r.status, c.status) << line << "\n" << r.output;
+        for (const std::string& s : c.said) {
+            EXPECT_TRUE(Has(r.output, s)) << line << " should say: " << s << "\n" << r.output;
+        }
+        EXPECT_LT(r.output.size(), 400u) << line << ": an argument is repeated whole";
+        fs::path entry = Entry(c.entry);
+        if (c.link.empty()) {
+            EXPECT_FALSE(fs::is_symlink(fs::symlink_status(entry))) << line;
+        } else {
+            EXPECT_TRUE(fs::is_symlink(fs::symlink_status(entry))) << line;
+            EXPECT_EQ(fs::read_symlink(entry).string(), c.link) << line;
+        }
+    }
+    std::ifstream in(Entry(6));
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "my own notes") << "a user's file in the port directory stays";
+    fs::remove(Entry(6));
+    fs::remove(Entry(4));
+    fs::remove(Entry(99));
 }
 
 TEST(PortsCommand, ListSaysWhereAnEntryLeadsNowhere) {

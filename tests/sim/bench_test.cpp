@@ -5,12 +5,14 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
+#include "sim/pseudo_terminal.h"
 #include "sim/sim.h"
 #include "sim_test_util.h"
 #include "tests/support/posix/child_process.h"
@@ -76,6 +78,33 @@ TEST(BenchTest, ReplacesAStaleLinkButNotALiveEntry) {
     bench.Stop();
     EXPECT_TRUE(fs::is_regular_file(ports + "/com2"));
     EXPECT_TRUE(fs::is_symlink(ports + "/com3"));
+}
+
+// A user's own mapping to a live pseudo-terminal is not the simulator's: it is refused
+// with the entry's name, and the entry is the same afterwards, also after the bench ended.
+TEST(BenchTest, AUsersLinkToALiveTerminalIsLeftAsItIs) {
+    simtest::TempDir home;
+    const std::string ports = home.Path() + "/tarvic/ports";
+    fs::create_directories(ports);
+    const sim::PseudoTerminal users = sim::OpenPseudoTerminal(false);
+    fs::create_symlink(users.slavePath, ports + "/com1");
+    {
+        sim::Bench bench(home.Path());
+        bench.AddRs485(4);
+        try {
+            bench.AddModem(1);
+            ADD_FAILURE() << "the user's com1 was taken";
+        } catch (const std::system_error& e) {
+            EXPECT_NE(std::string(e.what()).find(ports + "/com1 is already there"),
+                      std::string::npos)
+                << e.what();
+        }
+        EXPECT_EQ(fs::read_symlink(ports + "/com1").string(), users.slavePath);
+    }
+    EXPECT_EQ(fs::read_symlink(ports + "/com1").string(), users.slavePath);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(ports + "/com4")));  // its own link is gone
+    ::close(users.master);
+    ::close(users.slave);
 }
 
 // A link to a terminal is refused while a bench that is running holds it, and replaced once

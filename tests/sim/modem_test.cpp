@@ -20,7 +20,7 @@ const std::string kOk = "\r\nOK\r\n";
 const std::string kError = "\r\nERROR\r\n";
 const std::string kConnect = "\r\nCONNECT\r\n";
 const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
-const std::string kRequest = "GET http://example.com/ HTTP/1.0\r\n\r\n";
+const std::string kRequest = "GET / HTTP/1.0\r\nHost: example.com\r\n\r\n";
 
 class ModemTest : public testing::Test {
   protected:
@@ -292,6 +292,34 @@ TEST_F(ModemTest, BuiltinWebAnswersTheRequestThenHangsUp) {
     ASSERT_EQ(m_bench->ModemDials().size(), 1u);
     EXPECT_EQ(m_bench->ModemDials()[0].host, "example.com");
     EXPECT_EQ(m_bench->ModemDials()[0].port, 80);
+}
+
+// The built-in answer takes a request as an origin server that follows HTTP/1.0 does.
+TEST_F(ModemTest, BuiltinWebAnswersOnlyARequestForTheRootOfTheDialledHost) {
+    const struct {
+        const char* request;
+        const char* status;
+    } table[] = {
+        {"GET / HTTP/1.0\r\nHost: example.com\r\n\r\n", "HTTP/1.1 200 OK"},
+        {"GET / HTTP/1.1\r\nhost:  EXAMPLE.com \r\nAccept: */*\r\n\r\n", "HTTP/1.1 200 OK"},
+        {"GET / HTTP/1.0\n\n", "HTTP/1.0 400 Bad Request"},
+        {"GET http://example.com/ HTTP/1.0\r\n\r\n", "HTTP/1.0 400 Bad Request"},
+        {"GET http://example.com/ HTTP/1.0\r\nHost: example.com\r\n\r\n",
+         "HTTP/1.0 400 Bad Request"},
+        {"GET / HTTP/1.0\r\nHost: example.org\r\n\r\n", "HTTP/1.0 400 Bad Request"},
+        {"GET /index.html HTTP/1.0\r\nHost: example.com\r\n\r\n", "HTTP/1.0 400 Bad Request"},
+    };
+    sim::ModemOptions o;
+    o.contextActive = true;
+    StartModem(o);
+    EchoOff();
+    for (const auto& row : table) {
+        ExpectSay("AT#SD=1,0,80,example.com\r\n", kConnect);
+        m_port->Write(row.request);
+        const std::string got = m_port->ReadUntil(kNoCarrier);
+        EXPECT_EQ(got.rfind(std::string(row.status) + "\r\n", 0), 0u)
+            << Hex(row.request) << " -> " << Hex(got);
+    }
 }
 
 TEST_F(ModemTest, BuiltinStatusLineIsConfigurable) {

@@ -5,9 +5,15 @@
 
 #include "platform/ui/framework.h"
 #include "platform/ui/qt/qt_app.h"
+#include "platform/ui/qt/start_options.h"
 
 int main(int argc, char** argv) {
+    if (int status = tarvic::ui::HandleStartOptions(argc, argv); status >= 0) {
+        return status;
+    }
+    tarvic::ui::DisplayStartWatch watch;
     QApplication qtApp(argc, argv);
+    watch.End();
     tarvic::ui::SetUpApplication();
     CWinApp* app = AfxGetApp();
     if (!app) {

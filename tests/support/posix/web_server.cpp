@@ -73,6 +73,11 @@ WebServer::WebServer(Kind kind, bool rootRedirects) {
         conf += "  }\n}\n";
         WriteFile(d + "/nginx.conf", conf);
         args = {"nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"};
+    } else if (kind == Kind::PythonHttpServer) {
+        args = {"python3", "-m",        "http.server", port,
+                "--bind",  "127.0.0.1", "--directory", dir + "/www"};
+    } else if (kind == Kind::BusyboxHttpd) {
+        args = {"busybox", "httpd", "-f", "-p", "127.0.0.1:" + port, "-h", dir + "/www"};
     } else {
         WriteFile(dir + "/lighttpd.conf",
                   "server.document-root = \"" + dir + "/www\"\nserver.port = " + port +
@@ -92,6 +97,11 @@ WebServer::WebServer(Kind kind, bool rootRedirects) {
         m_error = name + " did not start listening on " + port;
         m_server.reset();  // killed and waited for
     }
+}
+
+std::string WebServer::StatusLine(Kind kind) {
+    return kind == Kind::Nginx || kind == Kind::BusyboxHttpd ? "HTTP/1.1 200 OK"
+                                                             : "HTTP/1.0 200 OK";
 }
 
 bool WebServer::WaitUntilListening(int timeoutMs) const {

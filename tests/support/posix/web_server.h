@@ -1,6 +1,6 @@
-// A real web server (nginx or lighttpd) on the loopback, started for one test and stopped
-// with it. Its root page answers 200 with a page that says "tarvic test page", or 302 when
-// it redirects (nginx only).
+// A real web server (nginx, lighttpd, Python's http.server or BusyBox httpd) on the
+// loopback, started for one test and stopped with it. Its root page answers 200 with a page that
+// says "tarvic test page", or 302 when it redirects (nginx only).
 #pragma once
 
 #include <memory>
@@ -13,10 +13,12 @@ namespace tarvic::test {
 
 class WebServer {
   public:
-    enum class Kind { Nginx, Lighttpd };
+    enum class Kind { Nginx, Lighttpd, PythonHttpServer, BusyboxHttpd };
 
     // The server is looked up in PATH.
     explicit WebServer(Kind kind, bool rootRedirects = false);
+    // The status line its root page answers with.
+    static std::string StatusLine(Kind kind);
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;

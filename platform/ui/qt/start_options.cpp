@@ -1,0 +1,105 @@
+#include "platform/ui/qt/start_options.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "res/version.h"
+
+namespace tarvic::ui {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tarvic [--version | --help]\n"
+    "Checks a GPRS modem and an RS-485 line on two serial ports, in one window.\n"
+    "\n"
+    "  --version  print the version and exit\n"
+    "  --help     print this help and exit\n"
+    "\n"
+    "Ports COM1 to COM8 are the entries com1 to com8 of $XDG_CONFIG_HOME/tarvic/ports/\n"
+    "(see tarvic-ports(1)); without an entry, COMn is /dev/ttyS<n-1>.\n";
+
+bool Set(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+QtMessageHandler g_previousHandler = nullptr;
+// What Qt said while the watch ran, one message a line.
+std::string g_heldBack;
+std::string g_firstMessage;
+
+// The settings that chose the display, as "DISPLAY=:5".
+std::string DisplaySettings() {
+    std::string said;
+    for (const char* name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+        if (Set(name)) {
+            said += (said.empty() ? "" : ", ") + std::string(name) + "=" + std::getenv(name);
+        }
+    }
+    return said;
+}
+
+void OnStartMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    std::string line = text.toStdString();
+    if (type != QtFatalMsg) {
+        g_heldBack += line + "\n";
+        if (g_firstMessage.empty()) {
+            g_firstMessage = line;
+        }
+        return;
+    }
+    // The platform's first warning names the cause ("could not connect to display :5"); Qt's
+    // fatal text is a paragraph about reinstalling.
+    std::string cause = g_firstMessage.empty() ? line.substr(0, line.find('\n')) : g_firstMessage;
+    std::fprintf(stderr, "tarvic: cannot open the display (%s): %s\n", DisplaySettings().c_str(),
+                 cause.c_str());
+    std::fflush(stdout);
+    std::_Exit(1);
+}
+
+}  // namespace
+
+int HandleStartOptions(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("tarvic %d.%d.%d.%d\n", TARVIC_VERSION_MAJOR, TARVIC_VERSION_MINOR,
+                        TARVIC_VERSION_PATCH, TARVIC_VERSION_TWEAK);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    // Qt aborts (status 134) when its platform finds no display; a chosen platform
+    // (offscreen, a Wayland or X11 one) is left to Qt.
+    if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
+        std::fputs("tarvic: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)\n", stderr);
+        return 1;
+    }
+    return -1;
+}
+
+DisplayStartWatch::DisplayStartWatch() {
+    g_previousHandler = qInstallMessageHandler(OnStartMessage);
+}
+
+DisplayStartWatch::~DisplayStartWatch() {
+    End();
+}
+
+void DisplayStartWatch::End() {
+    if (!m_watching) {
+        return;
+    }
+    m_watching = false;
+    qInstallMessageHandler(g_previousHandler);
+    std::fputs(g_heldBack.c_str(), stderr);
+    g_heldBack.clear();
+}
+
+}  // namespace tarvic::ui
