@@ -23,8 +23,12 @@ struct Result {
     std::string output;
 };
 
-Result Ports(const std::vector<std::string>& args) {
+// Without a terminal: in a session of its own (setsid), as from a desktop launcher.
+Result Ports(const std::vector<std::string>& args, bool withoutTerminal = false) {
     std::vector<std::string> words{TARVIC_PORTS_PATH};
+    if (withoutTerminal) {
+        words.insert(words.begin(), {"/usr/bin/setsid", "--wait"});
+    }
     words.insert(words.end(), args.begin(), args.end());
     tarvic::test::ChildProcess ports(std::move(words),
                                      tarvic::test::ChildProcess::Capture::OutputAndErrors);
@@ -216,14 +220,7 @@ TEST(PortsCommand, Edges) {
         for (const std::string& a : c.args) {
             line += " " + a.substr(0, 40);
         }
-        Result r;
-        if (c.withoutTerminal) {
-            std::vector<std::string> args{"--wait", TARVIC_PORTS_PATH};
-            args.insert(args.end(), c.args.begin(), c.args.end());
-            r.status = tarvic::test::RunProgram("/usr/bin/setsid", args, &r.output);
-        } else {
-            r = Ports(c.args);
-        }
+        const Result r = Ports(c.args, c.withoutTerminal);
         EXPECT_EQ(r.status, c.status) << line << "\n" << r.output;
         for (const std::string& s : c.said) {
             EXPECT_TRUE(Has(r.output, s)) << line << " should say: " << s << "\n" << r.output;
