@@ -1068,7 +1068,7 @@ TEST_F(CheckRun, AHostChangedBetweenTwoRunsIsTheOneTheSecondRunUses) {
     ASSERT_NE(secondDial, std::string::npos);
     EXPECT_NE(received.find("GET / HTTP/1.0\r\nHost: example.org\r\n\r\n", secondDial),
               std::string::npos);
-    EXPECT_EQ(CountEntries(log, "GET / HTTP/1.0\r\nHost: example.org\r\n\r\n"), 1);
+    EXPECT_EQ(CountEntries(log, "> GET / HTTP/1.0\\r\\nHost: example.org\\r\\n\\r\\n"), 1);
 }
 
 // A burst that the RS-485 port delivers before the pattern goes out is drained, not taken
