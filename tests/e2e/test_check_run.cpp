@@ -154,7 +154,8 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     WebServer web(GetParam());
     ASSERT_TRUE(web.Running()) << web.Error();
     StartBench(Via(web));
-    CTarvicDlg dlg;
+    auto owned = std::make_unique<CTarvicDlg>();
+    CTarvicDlg& dlg = *owned;
     std::vector<std::string> log;
     uitest::RunModal(dlg, [&] {
         uitest::Click(dlg, IDOK);
@@ -175,6 +176,7 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     EXPECT_EQ(CountEntries(log, "OK: GPRS проверен"), 1);
     EXPECT_EQ(log.back(), "OK: 485 проверен");
     // The transcript: the run's settings first, every entry, then the boxes and the end.
+    owned.reset();  // everything is written
     const auto files = Transcripts();
     ASSERT_EQ(files.size(), 1u);
     const auto& t = files[0];
@@ -242,7 +244,8 @@ TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
     sim::ModemOptions modem;
     modem.silent = true;
     StartBench(modem);
-    CTarvicDlg dlg;
+    auto owned = std::make_unique<CTarvicDlg>();
+    CTarvicDlg& dlg = *owned;
     double gprsSeconds = 0;
     std::vector<std::string> log;
     uitest::RunModal(
@@ -274,6 +277,7 @@ TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
     EXPECT_EQ(log, (std::vector<std::string>{"Tread OK", "> AT\\r\\n", "ERROR: Нет связи GPRS",
                                              "get 10", "OK: 485 проверен"}));
     // The transcript shows where it failed: the first command, then nothing until the box.
+    owned.reset();  // everything is written
     const auto files = Transcripts();
     ASSERT_EQ(files.size(), 1u);
     const auto& t = files[0];
