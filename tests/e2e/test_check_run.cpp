@@ -524,6 +524,35 @@ INSTANTIATE_TEST_SUITE_P(
         CloseCase{"DuringTheRs485Read", {}, CloseCase::Wait::Rs485Read}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// START that comes while the window closes: the close has ended the run during the RS-485
+// check, whose thread then clears the busy flag (the GPRS port was closed), and the window
+// still serves messages before it goes. That START must not open the modem's port again.
+class StartPressedWhileClosing : public CTarvicDlg {
+  public:
+    void OnCancel() override {
+        CTarvicDlg::OnCancel();
+        CTarvicDlg::OnOK();
+    }
+};
+
+TEST_F(CheckRun, StartPressedWhileTheWindowClosesStartsNothing) {
+    sim::Rs485Options rs485;
+    rs485.reply = sim::Rs485Reply::Silent;
+    StartBench({}, rs485);
+    auto dlg = std::make_unique<StartPressedWhileClosing>();
+    uitest::RunModal(*dlg, [&] {
+        uitest::Click(*dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return m_bench->Rs485Received().size() == 10; }));
+        uitest::ClickCloseBox(*dlg);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return !uitest::IsOpen(*dlg); }, 3000));
+    });
+    dlg.reset();
+    // A new run would have sent its first command by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(CountEntries(m_bench->ModemCommands(), "AT"), 1);
+}
+
 std::atomic<int> g_threadsCreated{0};
 HANDLE FailSecondThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc,
                         LPVOID param, DWORD flags, LPDWORD id) {
