@@ -9,8 +9,15 @@
 #               long each box took (from Enter, and from the first box's dismissal)
 #     no-port   COM1 leads nowhere: START cannot open it and says so in an "ERROR" box
 #     escape    Esc during the GPRS check ends the run within 1 s and closes the window
+#     silent    the modem answers nothing: "ERROR" after the GPRS check's 21 reads, then "OK"
+#     activation-error
+#               the modem refuses the context activation every time; Esc ends the run
+#     runs-31   a passing run beside 30 older transcripts and a file of the user's: the
+#               oldest transcript goes, the user's file stays
+#     unwritable
+#               the transcripts' folder cannot be made: both boxes as always
 #   Each mode also reads the run's transcript (%LOCALAPPDATA%\tarvic\runs\ of the prefix):
-#   the boxes and the run's end, and for no-port the port and the system's reason.
+#   the boxes, the run's end and the failing step.
 #   PORTS is the folder that the Wine prefix maps COMn to (see tools/wine-run.sh).
 set -euo pipefail
 mode=$1 exe=$2 sim=$3 shim=$4 ports=$5
@@ -43,7 +50,12 @@ if [ -z "${DISPLAY:-}" ]; then
   pids+=("$xvfb_pid")
 fi
 
-"$sim" --config-home "$home" --verbose 2>"$home/sim.log" >/dev/null &
+sim_options=()
+case "$mode" in
+  silent) sim_options=(--silent-modem) ;;
+  activation-error) sim_options=(--error 1000:AT#SGACT=1,1) ;;
+esac
+"$sim" --config-home "$home" --verbose "${sim_options[@]}" 2>"$home/sim.log" >/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -e "$home/tarvic/ports/com1" ] && [ -e "$home/tarvic/ports/com4" ] && break; sleep 0.05; done
 [ "$mode" = no-port ] && rm "$home/tarvic/ports/com1"
@@ -60,11 +72,29 @@ dismiss() {
 # The prefix's own transcripts, made by earlier runs of these tests only.
 runs_of_prefix() { find "$prefix/drive_c/users" -type d -path '*/AppData/Local/tarvic/runs' 2>/dev/null; }
 for d in $(runs_of_prefix); do rm -f "$d"/*.txt; done
+# The prefix user's %LOCALAPPDATA%, made by Wine with the prefix.
+local_app_data() {
+  local user
+  user=$(find "$prefix/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
+  echo "$user/AppData/Local"
+}
+runs="$(local_app_data)/tarvic/runs"
+case "$mode" in
+  runs-31)
+    mkdir -p "$runs"
+    for i in $(seq -w 0 29); do echo "an earlier run" >"$runs/2020-01-01_00-00-$i.txt"; done
+    echo "the technician's own file" >"$runs/notes.txt"
+    ;;
+  unwritable)
+    rm -rf "$(local_app_data)/tarvic"
+    echo "not a folder" >"$(local_app_data)/tarvic"
+    ;;
+esac
 # The transcript of this run, once its end is written.
 transcript() {
   local f=""
   for _ in $(seq 50); do
-    f=$(find "$prefix/drive_c/users" -path '*/AppData/Local/tarvic/runs/*.txt' 2>/dev/null | sort | tail -n 1)
+    f=$(find "$prefix/drive_c/users" -path '*/AppData/Local/tarvic/runs/20*.txt' 2>/dev/null | sort | tail -n 1)
     [ -n "$f" ] && grep -q '^end: ' "$f" && { echo "$f"; return 0; }
     sleep 0.1
   done
@@ -81,26 +111,48 @@ echo "window after $(ms_since "$start") ms"
 sleep 0.3  # the dialog has its focus
 xdotool windowfocus --sync "$dlg" key Return
 
-case "$mode" in
-  pass)
+# The two outcome boxes, with the captions given, each dismissed.
+expect_boxes() {
+  local since check want box took caption
+  since=$(now)
+  for check in GPRS RS-485; do
+    want=$1
+    shift
+    box=$(wait_window '^(OK|ERROR)$' 400) || fail "no box after the $check check"
+    took=$(ms_since "$since")
+    caption=$(xdotool getwindowname "$box")
+    echo "$check check: box \"$caption\" after $took ms"
+    [ "$caption" = "$want" ] || fail "the $check check's box is \"$caption\", not \"$want\""
     since=$(now)
-    for check in GPRS RS-485; do
-      box=$(wait_window '^(OK|ERROR)$' 400) || fail "no box after the $check check"
-      took=$(ms_since "$since")
-      caption=$(xdotool getwindowname "$box")
-      echo "$check check: box \"$caption\" after $took ms"
-      [ "$caption" = OK ] || fail "the $check check failed"
-      since=$(now)
-      dismiss "$box"
-    done
+    dismiss "$box"
+  done
+}
+
+case "$mode" in
+  pass | runs-31 | unwritable)
+    expect_boxes OK OK
     grep -q 'COM1 modem: hang-up: built-in web answer sent' "$home/sim.log" || fail "no web exchange"
     grep -q 'COM4 rs485: frame of 10 bytes' "$home/sim.log" || fail "no RS-485 frame"
-    t=$(transcript) || fail "no transcript"
-    expect_line "$t" 'GPRS modem: COM1, 9600 baud'
-    expect_line "$t" '  > AT#SD=1,0,80,example.com\r\n'
-    expect_line "$t" 'box: OK "GPRS проверен"'
-    expect_line "$t" 'box: OK "485 проверен"'
-    expect_line "$t" 'end: the run is over'
+    if [ "$mode" = unwritable ]; then
+      [ -f "$(local_app_data)/tarvic" ] || fail "the file in the transcripts' place was changed"
+      rm -f "$(local_app_data)/tarvic"
+      echo "no transcript, and the checks as always"
+    else
+      t=$(transcript) || fail "no transcript"
+      expect_line "$t" 'GPRS modem: COM1, 9600 baud'
+      expect_line "$t" '  > AT#SD=1,0,80,example.com\r\n'
+      expect_line "$t" 'box: OK "GPRS проверен"'
+      expect_line "$t" 'box: OK "485 проверен"'
+      expect_line "$t" 'end: the run is over'
+    fi
+    if [ "$mode" = runs-31 ]; then
+      kept=$(find "$runs" -name '20*.txt' | wc -l)
+      echo "transcripts kept: $kept"
+      [ "$kept" -eq 30 ] || fail "$kept transcripts kept, not 30"
+      [ -e "$runs/2020-01-01_00-00-00.txt" ] && fail "the oldest transcript is still there"
+      [ -e "$runs/notes.txt" ] || fail "the user's file was removed"
+      rm -f "$runs/notes.txt"
+    fi
     ;;
   no-port)
     box=$(wait_window '^(OK|ERROR)$' 100) || fail "no box"
@@ -132,6 +184,27 @@ case "$mode" in
     echo "window gone $(ms_since "$esc") ms after Esc"
     t=$(transcript) || fail "no transcript"
     expect_line "$t" '  > AT\r\n'
+    expect_line "$t" 'end: the window was closed during the run'
+    ;;
+  silent)
+    expect_boxes ERROR OK
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  > AT\r\n'
+    expect_line "$t" 'box: ERROR "Нет связи GPRS"'
+    expect_line "$t" 'box: OK "485 проверен"'
+    expect_line "$t" 'end: the run is over'
+    ;;
+  activation-error)
+    for _ in $(seq 200); do grep -q 'COM1 modem: -> .*ERROR' "$home/sim.log" && break; sleep 0.05; done
+    grep -q 'COM1 modem: -> .*ERROR' "$home/sim.log" || fail "the activation was not refused"
+    sleep 0.5
+    xdotool windowfocus --sync "$dlg" key Escape
+    for _ in $(seq 100); do [ -z "$(window '^tarvic GPRS$')" ] && break; sleep 0.05; done
+    [ -z "$(window '^tarvic GPRS$')" ] || fail "the window is still there"
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  > AT#SGACT=1,1\r\n'
+    grep -A1 -F '  > AT#SGACT=1,1\r\n' "$t" | grep -qE '^ *[0-9]+  ERROR$' ||
+      { sed 's/^/  transcript: /' "$t"; fail "no ERROR after the activation in the transcript"; }
     expect_line "$t" 'end: the window was closed during the run'
     ;;
   *) echo "unknown mode $mode" >&2; exit 2 ;;
