@@ -39,8 +39,10 @@ struct CCp1251Text {
     }
 };
 
-// The texts of the check run's message boxes.
+// The texts of the check run's message boxes, and the system-menu item that shows and
+// hides the log list.
 namespace texts {
+inline constexpr CCp1251Text kLogMenuItem{"Журнал"};
 inline constexpr CCp1251Text kPortOpenFailed{"Не удается открыть COM порт"};
 inline constexpr CCp1251Text kBadHost{"Неверный адрес сервера"};
 inline constexpr CCp1251Text kRunNotStarted{"Не удается запустить проверку"};

@@ -6,9 +6,13 @@
 
 #include "app/GprsScript.h"
 #include "app/HostName.h"
+#include "app/LogText.h"
 #include "app/Rs485Reply.h"
 #include "app/Texts.h"
 #include "app/tarvicDlg.h"
+#include "platform/system_info.h"
+#include "platform/ui/cp1251.h"
+#include "res/version.h"
 
 namespace {
 
@@ -20,12 +24,12 @@ int rxCount = 0;
 
 constexpr WORD kBoxLanguage = 4;
 
-void ShowSuccess(const char* text) {
-    MessageBoxExA(nullptr, text, "OK", MB_OK | MB_ICONINFORMATION | MB_TASKMODAL, kBoxLanguage);
-}
-
-void ShowFailure(const char* text) {
-    MessageBoxExA(nullptr, text, "ERROR", MB_OK | MB_ICONERROR | MB_TASKMODAL, kBoxLanguage);
+std::string PortText(int port) {
+    if (port < 1) {
+        return "none selected";
+    }
+    const std::string device = tarvic::platform::PortDevice(port);
+    return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
 }
 
 }  // namespace
@@ -36,22 +40,61 @@ class CTarvicDlg::CGprsSink final : public CGprsScript::CSink {
     explicit CGprsSink(CTarvicDlg& dlg) : m_dlg(dlg) {}
     void Send(const char* text) override {
         m_dlg.Write(reinterpret_cast<const BYTE*>(text), DWORD(std::strlen(text)), 100);
-        m_dlg.Log(text);
+        m_dlg.Log(SentLogEntry(text));
     }
-    void Log(const char* entry) override { m_dlg.Log(entry); }
+    void Log(const char* entry) override { m_dlg.Log(EscapedLogText(entry)); }
     bool PauseAfterError() override { return m_dlg.PauseUnlessClosing(10000); }
 
   private:
     CTarvicDlg& m_dlg;
 };
 
-void CTarvicDlg::Log(const char* entry) {
-    // Nobody ever sees the log: its newest entries are kept, so that a modem that talks
-    // without end cannot fill the memory.
+void CTarvicDlg::Log(const std::string& entry) {
+    AddToLogList(entry);
+    m_transcript.Entry(entry);
+}
+
+void CTarvicDlg::AddToLogList(const std::string& entry) {
+    // Its newest entries are kept, so that a modem that talks without end cannot fill the
+    // memory; the transcript has them all, up to its own limit.
     CListBox* log = static_cast<CListBox*>(GetDlgItem(IDC_LOG));
-    if (log->AddString(entry) >= kMaxLogEntries) {
+    if (log->AddString(entry.c_str()) >= kMaxLogEntries) {
         log->DeleteString(0);
     }
+}
+
+void CTarvicDlg::ShowBox(bool success, const char* text) {
+    Log(BoxLogEntry(success, text));
+    m_transcript.Box(success, text);
+    if (success) {
+        MessageBoxExA(nullptr, text, "OK", MB_OK | MB_ICONINFORMATION | MB_TASKMODAL, kBoxLanguage);
+    } else {
+        MessageBoxExA(nullptr, text, "ERROR", MB_OK | MB_ICONERROR | MB_TASKMODAL, kBoxLanguage);
+    }
+}
+
+void CTarvicDlg::LogOpenFailure() {
+    const DWORD code = GetLastError();
+    const int port = GetPortNumber();
+    Log(PortOpenFailedLogEntry(port, tarvic::platform::PortDevice(port),
+                               tarvic::ui::Utf8ToCp1251(tarvic::platform::ErrorText(code))));
+}
+
+std::vector<std::string> CTarvicDlg::TranscriptHeader(const tarvic::platform::LocalTime& t,
+                                                      int gprsPort, const std::string& host) const {
+    const int rs485Port = static_cast<CComboBox*>(GetDlgItem(IDC_485_PORT))->GetCurSel() + 1;
+    char start[40];
+    std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    return {
+        "tarvic " TARVIC_VERSION_DOTTED,
+        "platform: " + tarvic::platform::PlatformName(),
+        "GPRS modem: " + PortText(gprsPort) + ", 9600 baud, 8N1, read interval 500 characters",
+        "RS-485: " + PortText(rs485Port) + ", 115200 baud, 8N1, read interval 1000 characters",
+        "host: " + tarvic::ui::Cp1251ToUtf8(host),
+        std::string("START: ") + start,
+        "milliseconds after START, log entry:",
+    };
 }
 
 void CTarvicDlg::EnableControl(int id) {
@@ -62,6 +105,13 @@ bool CTarvicDlg::PauseUnlessClosing(DWORD ms) {
     std::unique_lock lock(m_closingMutex);
     return !m_closingCv.wait_for(lock, std::chrono::milliseconds(ms),
                                  [this] { return m_bClosing.load(); });
+}
+
+bool CTarvicDlg::CutShort() {
+    if (m_bClosing) {
+        m_bCutShort = true;
+    }
+    return m_bCutShort;
 }
 
 void CTarvicDlg::OnOK() {
@@ -79,8 +129,11 @@ void CTarvicDlg::OnOK() {
     CString url;
     GetDlgItemText(IDC_URL, url);
     std::string host = TrimBlanks(url);
+    const tarvic::platform::LocalTime now = tarvic::platform::LocalTimeNow();
+    m_transcript.Begin(now, TranscriptHeader(now, index + 1, host));
     if (!IsValidHost(host)) {
-        ShowFailure(texts::kBadHost.text);
+        ShowBox(false, texts::kBadHost.text);
+        m_transcript.End("the host was refused, no check ran");
         return;
     }
     m_strHost = std::move(host);
@@ -90,7 +143,9 @@ void CTarvicDlg::OnOK() {
     SetIntervalChars(500);
     SetBufferSize(kRxBufSize);
     if (!Open()) {
-        ShowFailure(texts::kPortOpenFailed.text);
+        LogOpenFailure();
+        ShowBox(false, texts::kPortOpenFailed.text);
+        m_transcript.End("the GPRS port could not be opened, no check ran");
         return;
     }
     m_bBusy = true;
@@ -108,7 +163,8 @@ void CTarvicDlg::OnOK() {
             EnableControl(id);
         }
         m_bBusy = false;
-        ShowFailure(texts::kRunNotStarted.text);
+        ShowBox(false, texts::kRunNotStarted.text);
+        m_transcript.End("the check thread could not be started, no check ran");
     }
 }
 
@@ -135,9 +191,12 @@ void CTarvicDlg::OnCancel() {
 
 DWORD WINAPI CTarvicDlg::CheckThread(LPVOID param) {
     CTarvicDlg* dlg = static_cast<CTarvicDlg*>(param);
+    dlg->m_bCutShort = false;
     dlg->Log("Tread OK");
     const bool gprsClosed = dlg->CheckGprs();
-    const bool rs485Closed = !dlg->m_bClosing && dlg->Check485();
+    const bool rs485Closed = !dlg->CutShort() && dlg->Check485();
+    dlg->m_transcript.End(dlg->m_bCutShort ? "the window was closed during the run"
+                                           : "the run is over");
     if (gprsClosed || rs485Closed) {
         dlg->m_bBusy = false;
     }
@@ -179,13 +238,14 @@ bool CTarvicDlg::Check485() {
     SetIntervalChars(1000);
     SetBufferSize(kRxBufSize);
     if (!Open()) {
-        ShowFailure(texts::kPortOpenFailed.text);
+        LogOpenFailure();
+        ShowBox(false, texts::kPortOpenFailed.text);
         if (!m_bClosing) {
             EnableControl(IDC_485_PORT);
         }
         return false;
     }
-    if (m_bClosing) {
+    if (CutShort()) {
         return false;
     }
     // Whatever the line carried before the pattern is not part of the reply.
@@ -206,15 +266,11 @@ bool CTarvicDlg::EndCheck(bool passed, const char* passedText, const char* faile
                           int portListId) {
     // When the program is being closed the port stays open: its destruction gives the port
     // its saved settings back.
-    if (m_bClosing) {
+    if (CutShort()) {
         return false;
     }
-    if (passed) {
-        ShowSuccess(passedText);
-    } else {
-        ShowFailure(failedText);
-    }
-    if (m_bClosing || !Close()) {
+    ShowBox(passed, passed ? passedText : failedText);
+    if (CutShort() || !Close()) {
         return false;
     }
     for (int id : {portListId, IDOK, IDC_URL}) {

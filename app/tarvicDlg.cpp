@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "app/Texts.h"
 #include "app/tarvic.h"
+#include "platform/run_files.h"
 
 namespace {
 
@@ -22,7 +24,11 @@ void FillPortList(CComboBox* list, int selected) {
 
 }  // namespace
 
-CTarvicDlg::CTarvicDlg(CWnd* pParent) : CDialog(IDD, pParent) {
+// The writer says why it cannot write in the log list, from its own thread.
+CTarvicDlg::CTarvicDlg(CWnd* pParent)
+    : CDialog(IDD, pParent),
+      m_transcript(tarvic::platform::RunsFolder(),
+                   [this](const std::string& text) { AddToLogList(text); }) {
     m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
 }
 
@@ -31,6 +37,8 @@ CTarvicDlg::CTarvicDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 // before this part of the object is; the port base then restores and closes the port.
 CTarvicDlg::~CTarvicDlg() {
     EndRunNow();
+    // The transcript's writer may still have a word for the log list, which the UI serves.
+    PumpMessagesUntil([this] { return m_transcript.Idle(); });
     if (m_hCheckThread != nullptr) {
         CloseHandle(m_hCheckThread);
     }
@@ -41,6 +49,11 @@ const MessageMap& CTarvicDlg::GetMessageMap() const {
     static const MessageMap map = {
         {WM_PAINT, OnMessage(&CTarvicDlg::OnPaint)},
         {WM_QUERYDRAGICON, OnMessage(&CTarvicDlg::OnQueryDragIcon)},
+        {WM_SYSCOMMAND,
+         [](CWnd* wnd, WPARAM wParam, LPARAM) -> LRESULT {
+             static_cast<CTarvicDlg*>(wnd)->OnSysCommand(static_cast<UINT>(wParam));
+             return 0;
+         }},
     };
     return map;
 }
@@ -60,6 +73,9 @@ BOOL CTarvicDlg::OnInitDialog() {
     FillPortList(static_cast<CComboBox*>(GetDlgItem(IDC_GPRS_PORT)), 0);  // COM1
     FillPortList(static_cast<CComboBox*>(GetDlgItem(IDC_485_PORT)), 3);   // COM4
     SetDlgItemText(IDC_URL, kDefaultHost);
+
+    // The log list stays hidden until the technician asks for it.
+    AppendSystemMenuItem(IDM_LOG, texts::kLogMenuItem.text, 'L');
 
     return TRUE;  // the focus goes to the first tab stop, START
 }
@@ -81,6 +97,16 @@ void CTarvicDlg::OnPaint() {
     const int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
 
     dc.DrawIcon(x, y, m_hIcon);
+}
+
+void CTarvicDlg::OnSysCommand(UINT nID) {
+    if ((nID & 0xFFF0) != IDM_LOG) {
+        return;
+    }
+    // In its place from the template; focus, tab stops and the default button stay.
+    const BOOL shown = !GetDlgItem(IDC_LOG)->IsWindowVisible();
+    GetDlgItem(IDC_LOG)->ShowWindow(shown ? SW_SHOW : SW_HIDE);
+    CheckSystemMenuItem(IDM_LOG, shown);
 }
 
 HCURSOR CTarvicDlg::OnQueryDragIcon() {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/Transcript.h"
 #include "platform/ui/framework.h"
 #include "res/resource.h"
 #include "serial/ComPort.h"
@@ -33,6 +34,8 @@ class CTarvicDlg : public CDialog, public CComPort {
 
     void OnPaint();
     HCURSOR OnQueryDragIcon();
+    // The system menu's log item (and Ctrl+L): shows or hides the log list.
+    void OnSysCommand(UINT nID);
     const MessageMap& GetMessageMap() const override;
 
   private:
@@ -42,10 +45,21 @@ class CTarvicDlg : public CDialog, public CComPort {
     bool Check485();
     // The end of both checks: the outcome box, the close, then the check's inputs back.
     bool EndCheck(bool passed, const char* passedText, const char* failedText, int portListId);
-    void Log(const char* entry);
+    void Log(const std::string& entry);
+    // Into the log list only: the newest kMaxLogEntries are kept.
+    void AddToLogList(const std::string& entry);
+    // An outcome box, with its entry in the log and the transcript first.
+    void ShowBox(bool success, const char* text);
+    // The log entry of a port that Open could not open, with the system's reason.
+    void LogOpenFailure();
+    // The first lines of a run's transcript, from the dialog as START finds it.
+    std::vector<std::string> TranscriptHeader(const tarvic::platform::LocalTime& start,
+                                              int gprsPort, const std::string& host) const;
     void EnableControl(int id);
     // Sleeps unless the dialog is being closed; false when it is.
     bool PauseUnlessClosing(DWORD ms);
+    // True once the closing of the dialog has cut the run short (check thread only).
+    bool CutShort();
     // Ends a check run that is under way at once and waits for its thread, serving the UI.
     void EndRunNow();
 
@@ -59,4 +73,7 @@ class CTarvicDlg : public CDialog, public CComPort {
     std::atomic<bool> m_bClosing{false};
     std::mutex m_closingMutex;
     std::condition_variable m_closingCv;
+    bool m_bCutShort = false;  // the check thread's: the run was cut short by the closing
+
+    CTranscript m_transcript;
 };

@@ -7,3 +7,5 @@
 #define IDC_GPRS_PORT 1001
 #define IDC_LOG 1002
 #define IDC_485_PORT 1003
+// The system-menu item that shows and hides the log list (below 0xF000, low bits clear).
+#define IDM_LOG 0x0010

@@ -124,5 +124,6 @@ int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     const tarvic::test::TempDir home("tarvic-bench");
     tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());
+    tarvic::test::SetEnv("XDG_STATE_HOME", home.Path() + "/state");  // the runs' transcripts
     return uitest::RunUi(argc, argv, [&] { return Bench(runs, home.Path().c_str()); });
 }

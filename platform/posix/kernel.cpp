@@ -14,6 +14,9 @@ namespace tarvic::posix {
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+// The errno behind t_lastError when it came from one, else 0: its text is more exact than
+// the code's.
+thread_local int t_lastErrno = 0;
 
 std::mutex g_registryMutex;
 std::unordered_map<uintptr_t, std::shared_ptr<KObject>> g_registry;
@@ -48,9 +51,17 @@ struct Event::Waiter {
 
 void SetError(DWORD code) {
     t_lastError = code;
+    t_lastErrno = 0;
+}
+void SetErrnoError(int err) {
+    t_lastError = ErrorFromErrno(err);
+    t_lastErrno = err;
 }
 DWORD LastError() {
     return t_lastError;
+}
+int LastErrno() {
+    return t_lastErrno;
 }
 
 DWORD ErrorFromErrno(int err) {

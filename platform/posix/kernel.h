@@ -10,7 +10,11 @@
 namespace tarvic::posix {
 
 void SetError(DWORD code);
+// The code for errno value err, keeping err itself for the error's text.
+void SetErrnoError(int err);
 DWORD LastError();
+// The errno that the last error came from, or 0.
+int LastErrno();
 // The closest error code for an errno value.
 DWORD ErrorFromErrno(int err);
 

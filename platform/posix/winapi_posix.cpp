@@ -44,7 +44,7 @@ HANDLE RealCreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, 
     }
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        SetError(ErrorFromErrno(errno));
+        SetErrnoError(errno);
         return INVALID_HANDLE_VALUE;
     }
     if (!isatty(fd)) {
@@ -58,7 +58,11 @@ HANDLE RealCreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, 
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int err = errno;
         close(fd);
-        SetError(err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ErrorFromErrno(err));
+        if (err == EWOULDBLOCK) {
+            SetError(ERROR_SHARING_VIOLATION);
+        } else {
+            SetErrnoError(err);
+        }
         return INVALID_HANDLE_VALUE;
     }
     ioctl(fd, TIOCEXCL);

@@ -7,8 +7,10 @@
 //
 //  - the UI thread: tarvic::ui::IsUiThread, tarvic::ui::RunOnUiThread (ui_thread.h);
 //  - windows and controls: CWnd::SetWindowText, GetWindowText, EnableWindow,
-//    IsWindowEnabled, IsWindowVisible, SetIcon, IsIconic, GetClientRect, DefWindowProc;
-//    every member of CComboBox and CListBox;
+//    IsWindowEnabled, IsWindowVisible, ShowWindow, AppendSystemMenuItem,
+//    CheckSystemMenuItem, SetIcon, IsIconic, GetClientRect, DefWindowProc; every member of
+//    CComboBox and CListBox (a list box's AddString shows the new entry unless the user
+//    has scrolled away from the end);
 //  - the modal loop: CDialog::DoModal (with its CDialog::ModalState), CDialog::EndDialog,
 //    CWinApp::Run, WaitForThreadServingMessages (a wait for a thread that serves the
 //    events meanwhile), and one pass of the event loop, tarvic::ui::ServeEventsOnce

@@ -55,6 +55,15 @@ int WINAPI ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type, WO
 #ifndef WM_ICONERASEBKGND
 #define WM_ICONERASEBKGND 0x0027
 #endif
+#ifndef WM_SYSCOMMAND
+#define WM_SYSCOMMAND 0x0112
+#endif
+#ifndef SW_HIDE
+#define SW_HIDE 0
+#endif
+#ifndef SW_SHOW
+#define SW_SHOW 5
+#endif
 #ifndef WM_QUERYDRAGICON
 #define WM_QUERYDRAGICON 0x0037
 #endif
@@ -163,6 +172,16 @@ class CWnd {
     BOOL EnableWindow(BOOL enable = TRUE);
     BOOL IsWindowEnabled() const;
     BOOL IsWindowVisible() const;
+    // SW_SHOW or SW_HIDE; returns TRUE if the window was visible before the call.
+    BOOL ShowWindow(int nCmdShow);
+
+    // An item of the window's system menu (on Linux the context menu of the dialog's
+    // background, which stands in for it): choosing it, or pressing Ctrl with ctrlKey (an
+    // upper-case letter or digit; 0 for none), sends the window WM_SYSCOMMAND with id. The
+    // id is below 0xF000, where the system's own items start, with its low four bits clear.
+    BOOL AppendSystemMenuItem(UINT id, const char* text, char ctrlKey);
+    // Puts a check mark on the item or takes it away.
+    void CheckSystemMenuItem(UINT id, BOOL checked);
 
     HICON SetIcon(HICON icon, BOOL big);
     HICON GetIcon(BOOL big) const;

@@ -20,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/framework.h"
@@ -51,7 +52,7 @@ void DismissingBoxes(const std::function<void()>& act);
 
 bool IsOpen(const CWnd& dlg);
 
-enum class Key { Enter, Escape, Tab, Up, Down };
+enum class Key { Enter, Escape, Tab, Up, Down, CtrlL };
 // The key goes to the control that has the focus, as typed on the keyboard.
 void PressKey(CWnd& dlg, Key key);
 void Click(CWnd& dlg, int id);
@@ -69,6 +70,16 @@ bool IsDefaultButton(const CWnd& dlg, int id);
 std::string ShownText(const CWnd& dlg, int id);
 // A list box's entries as UTF-8.
 std::vector<std::string> ListEntries(const CWnd& dlg, int id);
+// The first and the last entry of a list box that can be seen; -1 and -1 when none can.
+std::pair<int, int> VisibleListEntries(const CWnd& dlg, int id);
+// Scrolls a list box to its first entry, as the user would with its scroll bar.
+void ScrollListToTop(CWnd& dlg, int id);
+
+// The item of the window's system menu with this text (UTF-8; on Linux the context menu of
+// the dialog's background, which stands in for it): chooses it, false when there is none.
+bool ChooseSystemMenuItem(CWnd& dlg, const std::string& utf8);
+// Whether that item has its check mark; nothing when there is no such item.
+std::optional<bool> SystemMenuItemChecked(const CWnd& dlg, const std::string& utf8);
 
 // Pixels, in the dialog's client area.
 struct Rect {

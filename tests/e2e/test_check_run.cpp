@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,6 +22,7 @@
 #include "sim/sim.h"
 #include "tests/support/posix/web_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/transcript_line.h"
 
 namespace tarvic {
 namespace {
@@ -53,6 +57,11 @@ bool HasPrefix(const std::vector<std::string>& entries, const std::string& prefi
                        [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
 }
 
+bool HasLineWith(const std::vector<std::string>& lines, const std::string& text) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+}
+
 bool AllInputsEnabled(CWnd& dlg) {
     for (int id : {IDOK, IDC_URL, IDC_GPRS_PORT, IDC_485_PORT}) {
         if (!dlg.GetDlgItem(id)->IsWindowEnabled()) {
@@ -67,6 +76,7 @@ class CheckRun : public ::testing::Test {
     void SetUp() override {
         m_home = std::make_unique<TempDir>("tarvic-e2e");
         SetEnv("XDG_CONFIG_HOME", m_home->Path());
+        SetEnv("XDG_STATE_HOME", m_home->Path() + "/state");
         m_bench = std::make_unique<sim::Bench>(m_home->Path());
     }
     void TearDown() override {
@@ -107,6 +117,27 @@ class CheckRun : public ::testing::Test {
         EXPECT_TRUE(box->modal);
     }
 
+    std::string RunsFolder() const { return m_home->Path() + "/state/tarvic/runs"; }
+    // The lines of each transcript, oldest run first.
+    std::vector<std::vector<std::string>> Transcripts() const {
+        std::vector<std::string> names;
+        if (std::filesystem::is_directory(RunsFolder())) {
+            for (const auto& e : std::filesystem::directory_iterator(RunsFolder())) {
+                names.push_back(e.path().string());
+            }
+        }
+        std::sort(names.begin(), names.end());
+        std::vector<std::vector<std::string>> files;
+        for (const std::string& name : names) {
+            std::ifstream in(name);
+            files.emplace_back();
+            for (std::string line; std::getline(in, line);) {
+                files.back().push_back(line);
+            }
+        }
+        return files;
+    }
+
     std::unique_ptr<TempDir> m_home;
     std::unique_ptr<sim::Bench> m_bench;
 };
@@ -123,7 +154,8 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     WebServer web(GetParam());
     ASSERT_TRUE(web.Running()) << web.Error();
     StartBench(Via(web));
-    CTarvicDlg dlg;
+    auto owned = std::make_unique<CTarvicDlg>();
+    CTarvicDlg& dlg = *owned;
     std::vector<std::string> log;
     uitest::RunModal(dlg, [&] {
         uitest::Click(dlg, IDOK);
@@ -138,8 +170,26 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     EXPECT_EQ(CountEntries(log, "its OK"), 1);
     EXPECT_EQ(CountEntries(log, "exit"), 1);
     EXPECT_EQ(CountEntries(log, "get 10"), 1);
-    EXPECT_EQ(CountEntries(log, kRequest), 1);
-    EXPECT_EQ(CountEntries(log, WebServer::StatusLine(GetParam())), 1);
+    EXPECT_EQ(CountEntries(log, "> GET / HTTP/1.0\\r\\nHost: example.com\\r\\n\\r\\n"), 1);
+    const std::string status = WebServer::StatusLine(GetParam());
+    EXPECT_EQ(CountEntries(log, status), 1);
+    EXPECT_EQ(CountEntries(log, "OK: GPRS проверен"), 1);
+    EXPECT_EQ(log.back(), "OK: 485 проверен");
+    // The transcript: the run's settings first, every entry, then the boxes and the end.
+    owned.reset();  // everything is written
+    const auto files = Transcripts();
+    ASSERT_EQ(files.size(), 1u);
+    const auto& t = files[0];
+    ASSERT_GE(t.size(), log.size() + 8);
+    EXPECT_EQ(t[0], "tarvic 1.0.0.1");
+    EXPECT_TRUE(HasLineWith(t, "GPRS modem: COM1 ("));
+    EXPECT_TRUE(HasLineWith(t, "RS-485: COM4 ("));
+    EXPECT_TRUE(HasLineWith(t, "host: example.com"));
+    EXPECT_TRUE(HasLineWith(t, "  > AT#SD=1,0,80,example.com\\r\\n"));
+    EXPECT_TRUE(HasLineWith(t, "  " + status));
+    EXPECT_EQ(t[t.size() - 3], "box: OK \"GPRS проверен\"");
+    EXPECT_EQ(t[t.size() - 2], "box: OK \"485 проверен\"");
+    EXPECT_EQ(t.back().rfind("end: the run is over, ", 0), 0u) << t.back();
     EXPECT_EQ(m_bench->ModemCommands(),
               (std::vector<std::string>{"AT", "ATZ", "ATE0", "AT+CGDCONT=1,\"IP\",\"internet\"",
                                         "AT#SGACT?", "AT#SGACT=1,1", "AT#SD=1,0,80,example.com"}));
@@ -194,7 +244,8 @@ TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
     sim::ModemOptions modem;
     modem.silent = true;
     StartBench(modem);
-    CTarvicDlg dlg;
+    auto owned = std::make_unique<CTarvicDlg>();
+    CTarvicDlg& dlg = *owned;
     double gprsSeconds = 0;
     std::vector<std::string> log;
     uitest::RunModal(
@@ -202,6 +253,10 @@ TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
         [&] {
             const auto start = Clock::now();
             uitest::Click(dlg, IDOK);
+            // The technician looks at the log while the check waits for the modem.
+            uitest::Pump(200);
+            uitest::PressKey(dlg, uitest::Key::CtrlL);
+            EXPECT_TRUE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
             auto box = uitest::WaitForMessageBox(30000);
             gprsSeconds = SecondsSince(start);
             ASSERT_TRUE(box);
@@ -209,12 +264,27 @@ TEST_F(CheckRun, SilentModemFailsAfterTwentyOneReadsAndTheRs485CheckStillRuns) {
             EXPECT_TRUE(uitest::ClickMessageBoxOk());
             ExpectBox(k485Passed, true);
             log = uitest::ListEntries(dlg, IDC_LOG);
+            // Between runs it hides again.
+            ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+            EXPECT_EQ(uitest::VisibleListEntries(dlg, IDC_LOG).second, int(log.size()) - 1);
+            uitest::PressKey(dlg, uitest::Key::CtrlL);
+            EXPECT_FALSE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
         },
         60000);
     // 21 reads of 1000 ms each, nothing more.
     EXPECT_GE(gprsSeconds, 20.5);
     EXPECT_LT(gprsSeconds, 25.0);
-    EXPECT_EQ(log, (std::vector<std::string>{"Tread OK", "AT\r\n", "get 10"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"Tread OK", "> AT\\r\\n", "ERROR: Нет связи GPRS",
+                                             "get 10", "OK: 485 проверен"}));
+    // The transcript shows where it failed: the first command, then nothing until the box.
+    owned.reset();  // everything is written
+    const auto files = Transcripts();
+    ASSERT_EQ(files.size(), 1u);
+    const auto& t = files[0];
+    ASSERT_GE(t.size(), 5u);
+    EXPECT_NE(t[t.size() - 7].find("  > AT\\r\\n"), std::string::npos) << t[t.size() - 7];
+    EXPECT_NE(t[t.size() - 6].find("  ERROR: Нет связи GPRS"), std::string::npos);
+    EXPECT_EQ(t[t.size() - 3], "box: ERROR \"Нет связи GPRS\"");
 }
 
 TEST_F(CheckRun, ErrorOnActivationIsRetriedAfterTenSeconds) {
@@ -284,18 +354,114 @@ TEST_F(CheckRun, StartDuringARunDoesNothing) {
 
 TEST_F(CheckRun, MissingModemPortKeepsTheInputsEnabled) {
     StartBench({});
-    CTarvicDlg dlg;
+    auto owned = std::make_unique<CTarvicDlg>();
+    CTarvicDlg& dlg = *owned;
     uitest::RunModal(dlg, [&] {
         uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 5);  // COM6: nothing there
         ExpectStartFailure(dlg, kOpenFailed);
         EXPECT_TRUE(AllInputsEnabled(dlg));
-        EXPECT_TRUE(uitest::ListEntries(dlg, IDC_LOG).empty());
+        // The port, the device it stands for and why it could not be opened; then the box.
+        const auto log = uitest::ListEntries(dlg, IDC_LOG);
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_EQ(log[0], "COM6 (/dev/ttyS5): No such file or directory");
+        EXPECT_EQ(log[1], std::string("ERROR: ") + kOpenFailed);
         // START works again at once.
         uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 0);
         uitest::Click(dlg, IDOK);
         ExpectBox(kGprsPassed, true);
         ExpectBox(k485Passed, true);
     });
+    owned.reset();  // everything is written
+    const auto files = Transcripts();
+    ASSERT_EQ(files.size(), 2u);
+    const auto& t = files[0];
+    EXPECT_TRUE(HasLineWith(t, "GPRS modem: COM6 (/dev/ttyS5)"));
+    EXPECT_TRUE(HasLineWith(t, "  COM6 (/dev/ttyS5): No such file or directory"));
+    EXPECT_EQ(t[t.size() - 2], std::string("box: ERROR \"") + kOpenFailed + "\"");
+    EXPECT_EQ(t.back().rfind("end: the GPRS port could not be opened", 0), 0u) << t.back();
+    EXPECT_EQ(files[1].back().rfind("end: the run is over", 0), 0u) << files[1].back();
+}
+
+// The modem refuses the context activation again and again; the technician gives up and
+// closes the window. The transcript shows the refused command and how the run ended.
+TEST_F(CheckRun, ATranscriptShowsTheRefusedActivationOfARunEndedByClosingTheWindow) {
+    sim::ModemOptions modem;
+    modem.errors = {{"AT#SGACT=1,1", 100}};
+    StartBench(modem);
+    auto dlg = std::make_unique<CTarvicDlg>();
+    uitest::RunModal(*dlg, [&] {
+        uitest::Click(*dlg, IDOK);
+        ASSERT_TRUE(uitest::WaitUntil(
+            [&] { return CountEntries(uitest::ListEntries(*dlg, IDC_LOG), "ERROR") == 1; }, 15000));
+        uitest::ClickCloseBox(*dlg);
+    });
+    dlg.reset();
+    const auto files = Transcripts();
+    ASSERT_EQ(files.size(), 1u);
+    const auto& t = files[0];
+    const auto refused = std::find_if(t.begin(), t.end(), [](const std::string& l) {
+        return l.find("  > AT#SGACT=1,1\\r\\n") != std::string::npos;
+    });
+    ASSERT_NE(refused, t.end());
+    ASSERT_NE(refused + 1, t.end());
+    EXPECT_TRUE(tarvic::test::IsTranscriptEntry(*(refused + 1), "ERROR")) << *(refused + 1);
+    EXPECT_FALSE(HasLineWith(t, "box: "));
+    EXPECT_EQ(t.back().rfind("end: the window was closed during the run, ", 0), 0u) << t.back();
+}
+
+TEST_F(CheckRun, TheThirtyFirstRunRemovesTheOldestTranscriptAndNothingElse) {
+    std::filesystem::create_directories(RunsFolder());
+    for (int i = 0; i < 30; ++i) {
+        char name[40];
+        std::snprintf(name, sizeof name, "/2020-01-01_00-00-%02d.txt", i);
+        std::ofstream(RunsFolder() + name) << "an earlier run\n";
+    }
+    std::ofstream(RunsFolder() + "/notes.txt") << "the technician's own file\n";
+    StartBench({});
+    {
+        CTarvicDlg dlg;
+        uitest::RunModal(dlg, [&] {
+            uitest::Click(dlg, IDOK);
+            ExpectBox(kGprsPassed, true);
+            ExpectBox(k485Passed, true);
+        });
+    }
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(RunsFolder())) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), 31u);
+    EXPECT_EQ(names.front(), "2020-01-01_00-00-01.txt");
+    EXPECT_EQ(names.back(), "notes.txt");
+    EXPECT_EQ(names[29].rfind("20", 0), 0u);
+    EXPECT_NE(names[29].rfind("2020-", 0), 0u) << names[29];  // this run's
+}
+
+// A state folder that cannot be made: the checks and their boxes are as always, and the log
+// says once why no transcript is written.
+TEST_F(CheckRun, AStateFolderThatCannotBeMadeChangesNoCheckAndIsSaidOnce) {
+    std::ofstream(m_home->Path() + "/state") << "a plain file where the folder would be\n";
+    StartBench({});
+    CTarvicDlg dlg;
+    std::vector<std::string> log;
+    uitest::RunModal(dlg, [&] {
+        for (int run = 0; run < 2; ++run) {
+            uitest::Click(dlg, IDOK);
+            ExpectBox(kGprsPassed, true);
+            ExpectBox(k485Passed, true);
+            ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
+            uitest::Pump(100);
+        }
+        log = uitest::ListEntries(dlg, IDC_LOG);
+    });
+    EXPECT_EQ(CountEntries(log, "Tread OK"), 2);
+    EXPECT_EQ(CountEntries(log, "OK: 485 проверен"), 2);
+    EXPECT_EQ(std::count_if(
+                  log.begin(), log.end(),
+                  [](const std::string& e) { return e.rfind("no transcript written: ", 0) == 0; }),
+              1);
+    EXPECT_TRUE(std::filesystem::is_regular_file(m_home->Path() + "/state"));
 }
 
 // Closing the window ends the run at once, in whatever wait it is, and leaves the port free.
@@ -358,6 +524,35 @@ INSTANTIATE_TEST_SUITE_P(
         CloseCase{"DuringTheRs485Read", {}, CloseCase::Wait::Rs485Read}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// START that comes while the window closes: the close has ended the run during the RS-485
+// check, whose thread then clears the busy flag (the GPRS port was closed), and the window
+// still serves messages before it goes. That START must not open the modem's port again.
+class StartPressedWhileClosing : public CTarvicDlg {
+  public:
+    void OnCancel() override {
+        CTarvicDlg::OnCancel();
+        CTarvicDlg::OnOK();
+    }
+};
+
+TEST_F(CheckRun, StartPressedWhileTheWindowClosesStartsNothing) {
+    sim::Rs485Options rs485;
+    rs485.reply = sim::Rs485Reply::Silent;
+    StartBench({}, rs485);
+    auto dlg = std::make_unique<StartPressedWhileClosing>();
+    uitest::RunModal(*dlg, [&] {
+        uitest::Click(*dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return m_bench->Rs485Received().size() == 10; }));
+        uitest::ClickCloseBox(*dlg);
+        ASSERT_TRUE(uitest::WaitUntil([&] { return !uitest::IsOpen(*dlg); }, 3000));
+    });
+    dlg.reset();
+    // A new run would have sent its first command by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(CountEntries(m_bench->ModemCommands(), "AT"), 1);
+}
+
 std::atomic<int> g_threadsCreated{0};
 HANDLE FailSecondThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_ROUTINE proc,
                         LPVOID param, DWORD flags, LPDWORD id) {
@@ -378,7 +573,8 @@ TEST_F(CheckRun, CheckThreadThatCannotStartPutsEverythingBack) {
             ExpectStartFailure(dlg, "Не удается запустить проверку");
         }
         EXPECT_TRUE(AllInputsEnabled(dlg));
-        EXPECT_TRUE(uitest::ListEntries(dlg, IDC_LOG).empty());
+        EXPECT_EQ(uitest::ListEntries(dlg, IDC_LOG),
+                  (std::vector<std::string>{"ERROR: Не удается запустить проверку"}));
         uitest::Click(dlg, IDOK);
         ExpectBox(kGprsPassed, true);
         ExpectBox(k485Passed, true);
@@ -573,10 +769,12 @@ TEST_F(CheckRun, TheLogKeepsItsNewestEntries) {
     ASSERT_EQ(log.size(), size_t(CTarvicDlg::kMaxLogEntries));
     EXPECT_EQ(CountEntries(log, "Tread OK"), 0);
     EXPECT_EQ(CountEntries(log, "AT\r\n"), 0);
-    EXPECT_EQ(log.back(), "get 10");
-    EXPECT_EQ(log[log.size() - 2], "exit");
-    EXPECT_EQ(log[log.size() - 3], "NO CARRIER");
-    EXPECT_EQ(log[log.size() - 4], "last");
+    EXPECT_EQ(log.back(), "OK: 485 проверен");
+    EXPECT_EQ(log[log.size() - 2], "get 10");
+    EXPECT_EQ(log[log.size() - 3], "OK: GPRS проверен");
+    EXPECT_EQ(log[log.size() - 4], "exit");
+    EXPECT_EQ(log[log.size() - 5], "NO CARRIER");
+    EXPECT_EQ(log[log.size() - 6], "last");
 }
 
 // Typed text is never read: Enter in a port list whose field holds the name of a port with a
@@ -903,7 +1101,7 @@ TEST_F(CheckRun, AHostChangedBetweenTwoRunsIsTheOneTheSecondRunUses) {
     ASSERT_NE(secondDial, std::string::npos);
     EXPECT_NE(received.find("GET / HTTP/1.0\r\nHost: example.org\r\n\r\n", secondDial),
               std::string::npos);
-    EXPECT_EQ(CountEntries(log, "GET / HTTP/1.0\r\nHost: example.org\r\n\r\n"), 1);
+    EXPECT_EQ(CountEntries(log, "> GET / HTTP/1.0\\r\\nHost: example.org\\r\\n\\r\\n"), 1);
 }
 
 // A burst that the RS-485 port delivers before the pattern goes out is drained, not taken

@@ -23,20 +23,19 @@ struct Result {
     std::string output;
 };
 
-// The program and its arguments in words: what it said (out and errors) and its status.
-Result RunCaptured(std::vector<std::string> words) {
-    tarvic::test::ChildProcess child(std::move(words),
+// Without a terminal: in a session of its own (setsid), as from a desktop launcher.
+Result Ports(const std::vector<std::string>& args, bool withoutTerminal = false) {
+    std::vector<std::string> words{TARVIC_PORTS_PATH};
+    if (withoutTerminal) {
+        words.insert(words.begin(), {"/usr/bin/setsid", "--wait"});
+    }
+    words.insert(words.end(), args.begin(), args.end());
+    tarvic::test::ChildProcess ports(std::move(words),
                                      tarvic::test::ChildProcess::Capture::OutputAndErrors);
     Result r;
-    r.output = child.ReadOutput();
-    r.status = child.Wait();
+    r.output = ports.ReadOutput();
+    r.status = ports.Wait();
     return r;
-}
-
-Result Ports(const std::vector<std::string>& args) {
-    std::vector<std::string> words{TARVIC_PORTS_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    return RunCaptured(std::move(words));
 }
 
 fs::path Entry(int n) {
@@ -221,14 +220,7 @@ TEST(PortsCommand, Edges) {
         for (const std::string& a : c.args) {
             line += " " + a.substr(0, 40);
         }
-        Result r;
-        if (c.withoutTerminal) {
-            std::vector<std::string> words{"/usr/bin/setsid", "--wait", TARVIC_PORTS_PATH};
-            words.insert(words.end(), c.args.begin(), c.args.end());
-            r = RunCaptured(std::move(words));
-        } else {
-            r = Ports(c.args);
-        }
+        const Result r = Ports(c.args, c.withoutTerminal);
         EXPECT_EQ(r.status, c.status) << line << "\n" << r.output;
         for (const std::string& s : c.said) {
             EXPECT_TRUE(Has(r.output, s)) << line << " should say: " << s << "\n" << r.output;

@@ -53,6 +53,7 @@ TEST(MainDialog, FirstDisplay) {
         EXPECT_EQ(uitest::ShownText(dlg, IDOK), "ПУСК");
         EXPECT_FALSE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
         EXPECT_TRUE(dlg.GetDlgItem(IDC_URL)->IsWindowVisible());
+        EXPECT_EQ(uitest::SystemMenuItemChecked(dlg, "Журнал"), false);
 
         CString title;
         dlg.GetWindowText(title);
@@ -165,6 +166,7 @@ TEST(MainDialog, EscAndTheCloseBoxEndItEnterAndStartDoNot) {
     std::filesystem::create_symlink(home.Path() + "/missing/tty",
                                     home.Path() + "/tarvic/ports/com1");
     tarvic::test::SetEnv("XDG_CONFIG_HOME", home.Path());
+    tarvic::test::SetEnv("XDG_STATE_HOME", home.Path() + "/state");  // START's transcripts
 #endif
     for (const Case& c : cases) {
         CTarvicDlg dlg;
@@ -214,6 +216,100 @@ TEST(MainDialog, TheLogStaysHiddenAndInOrderWhenAnotherThreadFillsIt) {
         EXPECT_EQ(entries[i + 1], "AT+" + std::to_string(i));
     }
     EXPECT_FALSE(visible);
+}
+
+// The focus from START on as Tab moves it round the dialog once.
+std::vector<int> TabOrder(CTarvicDlg& dlg) {
+    std::vector<int> order = {uitest::FocusedControlId(dlg)};
+    for (int i = 0; i < 8; ++i) {
+        uitest::PressKey(dlg, uitest::Key::Tab);
+        const int id = uitest::FocusedControlId(dlg);
+        if (id == order.front()) {
+            break;
+        }
+        order.push_back(id);
+    }
+    return order;
+}
+
+TEST(MainDialog, CtrlLAndTheMenuItemShowAndHideTheLogInItsPlaceAndChangeNothingElse) {
+    struct Way {
+        const char* name;
+        std::function<void(CTarvicDlg&)> toggle;
+    };
+    const Way ways[] = {
+        {"Ctrl+L", [](CTarvicDlg& d) { uitest::PressKey(d, uitest::Key::CtrlL); }},
+        {"the menu item",
+         [](CTarvicDlg& d) { EXPECT_TRUE(uitest::ChooseSystemMenuItem(d, "Журнал")); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        CTarvicDlg dlg;
+        uitest::RunModal(dlg, [&] {
+            RECT before{};
+            dlg.GetClientRect(&before);
+            const auto controls = uitest::Controls(dlg);
+            const std::vector<int> hiddenOrder = TabOrder(dlg);
+            ASSERT_EQ(uitest::FocusedControlId(dlg), IDOK);
+
+            way.toggle(dlg);
+            uitest::Pump(20);
+            EXPECT_TRUE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
+            EXPECT_EQ(uitest::SystemMenuItemChecked(dlg, "Журнал"), true);
+            EXPECT_EQ(uitest::FocusedControlId(dlg), IDOK);
+            EXPECT_TRUE(uitest::IsDefaultButton(dlg, IDOK));
+            RECT after{};
+            dlg.GetClientRect(&after);
+            EXPECT_EQ(after.right - after.left, before.right - before.left);
+            EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
+            const auto shown = uitest::Controls(dlg);
+            ASSERT_EQ(shown.size(), controls.size());
+            for (size_t i = 0; i < shown.size(); ++i) {
+                SCOPED_TRACE(shown[i].id);
+                EXPECT_EQ(shown[i].rect.x, controls[i].rect.x);
+                EXPECT_EQ(shown[i].rect.y, controls[i].rect.y);
+                EXPECT_EQ(shown[i].rect.width, controls[i].rect.width);
+                EXPECT_EQ(shown[i].rect.height, controls[i].rect.height);
+                EXPECT_EQ(shown[i].visible, controls[i].visible || shown[i].id == IDC_LOG);
+            }
+            // The list takes its template place in the tab order; the others keep theirs.
+            std::vector<int> shownOrder = TabOrder(dlg);
+            EXPECT_NE(std::find(shownOrder.begin(), shownOrder.end(), IDC_LOG), shownOrder.end());
+            shownOrder.erase(std::remove(shownOrder.begin(), shownOrder.end(), IDC_LOG),
+                             shownOrder.end());
+            EXPECT_EQ(shownOrder, hiddenOrder);
+
+            way.toggle(dlg);
+            uitest::Pump(20);
+            EXPECT_FALSE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
+            EXPECT_EQ(uitest::SystemMenuItemChecked(dlg, "Журнал"), false);
+            EXPECT_EQ(uitest::FocusedControlId(dlg), IDOK);
+        });
+    }
+}
+
+TEST(MainDialog, TheShownLogFollowsItsNewestEntryUntilTheUserScrollsUp) {
+    CTarvicDlg dlg;
+    std::pair<int, int> following, scrolledUp;
+    uitest::RunModal(dlg, [&] {
+        uitest::PressKey(dlg, uitest::Key::CtrlL);
+        auto* log = static_cast<CListBox*>(dlg.GetDlgItem(IDC_LOG));
+        for (int i = 0; i < 100; ++i) {
+            log->AddString(("entry " + std::to_string(i)).c_str());
+        }
+        uitest::Pump(50);
+        following = uitest::VisibleListEntries(dlg, IDC_LOG);
+        uitest::ScrollListToTop(dlg, IDC_LOG);
+        for (int i = 100; i < 120; ++i) {
+            log->AddString(("entry " + std::to_string(i)).c_str());
+        }
+        uitest::Pump(50);
+        scrolledUp = uitest::VisibleListEntries(dlg, IDC_LOG);
+    });
+    EXPECT_GT(following.first, 0);
+    EXPECT_EQ(following.second, 99);
+    EXPECT_EQ(scrolledUp.first, 0);
+    EXPECT_LT(scrolledUp.second, 99);
 }
 
 // The two 16-colour images first, then every size in 32-bit colour with alpha, the largest

@@ -9,6 +9,15 @@
 #               long each box took (from Enter, and from the first box's dismissal)
 #     no-port   COM1 leads nowhere: START cannot open it and says so in an "ERROR" box
 #     escape    Esc during the GPRS check ends the run within 1 s and closes the window
+#     silent    the modem answers nothing: "ERROR" after the GPRS check's 21 reads, then "OK"
+#     activation-error
+#               the modem refuses the context activation every time; Esc ends the run
+#     runs-31   a passing run beside 30 older transcripts and a file of the user's: the
+#               oldest transcript goes, the user's file stays
+#     unwritable
+#               the transcripts' folder cannot be made: both boxes as always
+#   The modes up to here also read the run's transcript (%LOCALAPPDATA%\tarvic\runs\ of
+#   the prefix): the boxes, the run's end and the failing step.
 #     escape-box     the close box, clicked while the GPRS check's outcome box is up, ends
 #                    the program
 #     escape-rs485   Esc while the RS-485 check waits for a silent device ends it
@@ -55,9 +64,13 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 sim_args=()
-[ "$mode" = escape-rs485 ] && sim_args+=(--rs485-silent)
-# Time to press START while the RS-485 check runs.
-[ "$mode" = start-20 ] && sim_args+=(--rs485-turnaround 1500)
+case "$mode" in
+  silent) sim_args=(--silent-modem) ;;
+  activation-error) sim_args=(--error 1000:AT#SGACT=1,1) ;;
+  escape-rs485) sim_args=(--rs485-silent) ;;
+  # Time to press START while the RS-485 check runs.
+  start-20) sim_args=(--rs485-turnaround 1500) ;;
+esac
 start_sim() {
   "$sim" --config-home "$home" --verbose "${sim_args[@]}" 2>>"$home/sim.log" >/dev/null &
   sim_pid=$!
@@ -112,6 +125,39 @@ figures() {
   echo "$(awk '/^VmRSS/ {print $2}' "/proc/$tool/status") kB, $(ls "/proc/$tool/fd" | wc -l) descriptors"
 }
 
+# The prefix's own transcripts, made by earlier runs of these tests only.
+runs_of_prefix() { find "$prefix/drive_c/users" -type d -path '*/AppData/Local/tarvic/runs' 2>/dev/null; }
+for d in $(runs_of_prefix); do rm -f "$d"/*.txt; done
+# The prefix user's %LOCALAPPDATA%, made by Wine with the prefix.
+local_app_data() {
+  local user
+  user=$(find "$prefix/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
+  echo "$user/AppData/Local"
+}
+runs="$(local_app_data)/tarvic/runs"
+case "$mode" in
+  runs-31)
+    mkdir -p "$runs"
+    for i in $(seq -w 0 29); do echo "an earlier run" >"$runs/2020-01-01_00-00-$i.txt"; done
+    echo "the technician's own file" >"$runs/notes.txt"
+    ;;
+  unwritable)
+    rm -rf "$(local_app_data)/tarvic"
+    echo "not a folder" >"$(local_app_data)/tarvic"
+    ;;
+esac
+# The transcript of this run, once its end is written.
+transcript() {
+  local f=""
+  for _ in $(seq 50); do
+    f=$(find "$prefix/drive_c/users" -path '*/AppData/Local/tarvic/runs/20*.txt' 2>/dev/null | sort | tail -n 1)
+    [ -n "$f" ] && grep -q '^end: ' "$f" && { echo "$f"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+expect_line() { grep -qF -- "$2" "$1" || { sed 's/^/  transcript: /' "$1"; fail "no line with \"$2\" in the transcript"; }; }
+
 start=$(now)
 LD_PRELOAD=$shim bash "$wine_run" "$prefix" "$exe" >"$home/wine.log" 2>&1 &
 tool=$!
@@ -132,20 +178,37 @@ esac
 since=$(now)
 xdotool windowfocus --sync "$dlg" key Return
 
+# The two outcome boxes, with the captions given, each dismissed.
+expect_boxes() {
+  expect_box "$1" 400 "GPRS check"
+  expect_box "$2" 400 "RS-485 check"
+}
+
 case "$mode" in
-  pass)
-    since=$(now)
-    for check in GPRS RS-485; do
-      box=$(wait_window '^(OK|ERROR)$' 400) || fail "no box after the $check check"
-      took=$(ms_since "$since")
-      caption=$(xdotool getwindowname "$box")
-      echo "$check check: box \"$caption\" after $took ms"
-      [ "$caption" = OK ] || fail "the $check check failed"
-      since=$(now)
-      dismiss "$box"
-    done
+  pass | runs-31 | unwritable)
+    expect_boxes OK OK
     grep -q 'COM1 modem: hang-up: built-in web answer sent' "$home/sim.log" || fail "no web exchange"
     grep -q 'COM4 rs485: frame of 10 bytes' "$home/sim.log" || fail "no RS-485 frame"
+    if [ "$mode" = unwritable ]; then
+      [ -f "$(local_app_data)/tarvic" ] || fail "the file in the transcripts' place was changed"
+      rm -f "$(local_app_data)/tarvic"
+      echo "no transcript, and the checks as always"
+    else
+      t=$(transcript) || fail "no transcript"
+      expect_line "$t" 'GPRS modem: COM1, 9600 baud'
+      expect_line "$t" '  > AT#SD=1,0,80,example.com\r\n'
+      expect_line "$t" 'box: OK "GPRS проверен"'
+      expect_line "$t" 'box: OK "485 проверен"'
+      expect_line "$t" 'end: the run is over'
+    fi
+    if [ "$mode" = runs-31 ]; then
+      kept=$(find "$runs" -name '20*.txt' | wc -l)
+      echo "transcripts kept: $kept"
+      [ "$kept" -eq 30 ] || fail "$kept transcripts kept, not 30"
+      [ -e "$runs/2020-01-01_00-00-00.txt" ] && fail "the oldest transcript is still there"
+      [ -e "$runs/notes.txt" ] || fail "the user's file was removed"
+      rm -f "$runs/notes.txt"
+    fi
     ;;
   no-port)
     box=$(wait_window '^(OK|ERROR)$' 100) || fail "no box"
@@ -154,6 +217,10 @@ case "$mode" in
     [ "$caption" = ERROR ] || fail "expected the ERROR box"
     dismiss "$box"
     grep -q 'port opened' "$home/sim.log" && fail "a port was opened"
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  COM1: '
+    expect_line "$t" 'box: ERROR "Не удается открыть COM порт"'
+    expect_line "$t" 'end: the GPRS port could not be opened'
     ;;
   escape)
     for _ in $(seq 100); do grep -q 'COM1 modem: <- AT' "$home/sim.log" && break; sleep 0.05; done
@@ -171,6 +238,30 @@ case "$mode" in
     for _ in $(seq 100); do [ -z "$(window '^tarvic GPRS$')" ] && break; sleep 0.05; done
     [ -z "$(window '^tarvic GPRS$')" ] || fail "the window is still there"
     echo "window gone $(ms_since "$esc") ms after Esc"
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  > AT\r\n'
+    expect_line "$t" 'end: the window was closed during the run'
+    ;;
+  silent)
+    expect_boxes ERROR OK
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  > AT\r\n'
+    expect_line "$t" 'box: ERROR "Нет связи GPRS"'
+    expect_line "$t" 'box: OK "485 проверен"'
+    expect_line "$t" 'end: the run is over'
+    ;;
+  activation-error)
+    for _ in $(seq 200); do grep -q 'COM1 modem: -> .*ERROR' "$home/sim.log" && break; sleep 0.05; done
+    grep -q 'COM1 modem: -> .*ERROR' "$home/sim.log" || fail "the activation was not refused"
+    sleep 0.5
+    xdotool windowfocus --sync "$dlg" key Escape
+    for _ in $(seq 100); do [ -z "$(window '^tarvic GPRS$')" ] && break; sleep 0.05; done
+    [ -z "$(window '^tarvic GPRS$')" ] || fail "the window is still there"
+    t=$(transcript) || fail "no transcript"
+    expect_line "$t" '  > AT#SGACT=1,1\r\n'
+    grep -A1 -F '  > AT#SGACT=1,1\r\n' "$t" | grep -qE '^ *[0-9]+  ERROR$' ||
+      { sed 's/^/  transcript: /' "$t"; fail "no ERROR after the activation in the transcript"; }
+    expect_line "$t" 'end: the window was closed during the run'
     ;;
   escape-box)
     box=$(wait_window '^(OK|ERROR)$' 400) || fail "no box after the GPRS check"

@@ -20,7 +20,10 @@ constexpr const char* kUsage =
     "  --help     print this help and exit\n"
     "\n"
     "Ports COM1 to COM8 are the entries com1 to com8 of $XDG_CONFIG_HOME/tarvic/ports/\n"
-    "(see tarvic-ports(1)); without an entry, COMn is /dev/ttyS<n-1>.\n";
+    "(see tarvic-ports(1)); without an entry, COMn is /dev/ttyS<n-1>.\n"
+    "\n"
+    "When a check fails, Ctrl+L shows the log in the window. Every run also leaves a\n"
+    "transcript in $XDG_STATE_HOME/tarvic/runs/ (normally ~/.local/state/tarvic/runs/).\n";
 
 bool Set(const char* name) {
     const char* value = std::getenv(name);

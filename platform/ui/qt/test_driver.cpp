@@ -3,6 +3,7 @@
 // and QMessageBox.
 #include "platform/ui/test_driver.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
@@ -11,6 +12,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <map>
@@ -83,6 +85,63 @@ int RunUi(int& argc, char** argv, const std::function<int()>& body) {
     return body();
 }
 
+std::pair<int, int> VisibleListEntries(const CWnd& dlg, int id) {
+    auto* list = qobject_cast<QListWidget*>(Control(dlg, id));
+    if (!list || !list->isVisible() || list->count() == 0) {
+        return {-1, -1};
+    }
+    const QRect area = list->viewport()->rect();
+    int first = -1;
+    int last = -1;
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->visualItemRect(list->item(i)).intersects(area)) {
+            first = first < 0 ? i : first;
+            last = i;
+        }
+    }
+    return {first, last};
+}
+
+void ScrollListToTop(CWnd& dlg, int id) {
+    if (auto* list = qobject_cast<QListWidget*>(Control(dlg, id))) {
+        list->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+    }
+}
+
+namespace {
+
+QAction* SystemMenuItem(const CWnd& dlg, const std::string& utf8) {
+    QWidget* window = Window(dlg);
+    if (!window || window->contextMenuPolicy() != Qt::ActionsContextMenu) {
+        return nullptr;
+    }
+    for (QAction* action : window->actions()) {
+        if (action->text() == QString::fromStdString(utf8)) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool ChooseSystemMenuItem(CWnd& dlg, const std::string& utf8) {
+    QAction* action = SystemMenuItem(dlg, utf8);
+    if (!action || !action->isEnabled()) {
+        return false;
+    }
+    action->trigger();
+    return true;
+}
+
+std::optional<bool> SystemMenuItemChecked(const CWnd& dlg, const std::string& utf8) {
+    const QAction* action = SystemMenuItem(dlg, utf8);
+    if (!action) {
+        return std::nullopt;
+    }
+    return action->isChecked();
+}
+
 bool IsOpen(const CWnd& dlg) {
     const QWidget* w = Window(dlg);
     return w && w->isVisible();
@@ -94,9 +153,10 @@ void PressKey(CWnd& dlg, Key key) {
         return;
     }
     QWidget* target = window->focusWidget() ? window->focusWidget() : window;
-    static const Qt::Key kKeys[] = {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Tab, Qt::Key_Up,
-                                    Qt::Key_Down};
-    QTest::keyClick(target, kKeys[static_cast<int>(key)]);
+    static const Qt::Key kKeys[] = {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Tab,
+                                    Qt::Key_Up,     Qt::Key_Down,   Qt::Key_L};
+    QTest::keyClick(target, kKeys[static_cast<int>(key)],
+                    key == Key::CtrlL ? Qt::ControlModifier : Qt::NoModifier);
 }
 
 void Click(CWnd& dlg, int id) {

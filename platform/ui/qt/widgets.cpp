@@ -1,9 +1,12 @@
 #include "platform/ui/qt/widgets.h"
 
+#include <QAction>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 
 #include "platform/ui/backend.h"
@@ -77,6 +80,23 @@ int ComboWidget::Select(int index) {
     return index;
 }
 
+ListWidget::ListWidget(QWidget* parent, bool sorted) : QListWidget(parent), m_sorted(sorted) {
+    QScrollBar* bar = verticalScrollBar();
+    // At the end it stays at the end as the range grows (new entries, or the list shown
+    // for the first time); anywhere else it stays where the user put it.
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { m_bFollowEnd = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (m_bFollowEnd) {
+            bar->setValue(maximum);
+        }
+    });
+}
+
+QString SystemMenuItemName(UINT id) {
+    return QStringLiteral("sysmenu_%1").arg(id);
+}
+
 int ListWidget::Add(const QString& text) {
     int index = count();
     if (m_sorted) {
@@ -102,6 +122,18 @@ void DialogWindow::accept() {
     if (m_owner) {
         UiBackend::Command(m_owner, IDOK);
     }
+}
+
+void DialogWindow::keyPressEvent(QKeyEvent* e) {
+    const QKeySequence pressed(e->keyCombination());
+    for (QAction* action : actions()) {
+        if (!action->shortcut().isEmpty() && action->shortcut() == pressed &&
+            action->isEnabled()) {
+            action->trigger();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void DialogWindow::paintEvent(QPaintEvent* e) {

@@ -24,14 +24,20 @@ class ComboWidget : public QComboBox {
     bool m_bFinishingEdit = false;  // the field's editing is being finished
 };
 
+// A list box shows its newest entry as entries come, unless the user has scrolled away
+// from the end.
 class ListWidget : public QListWidget {
   public:
-    ListWidget(QWidget* parent, bool sorted) : QListWidget(parent), m_sorted(sorted) {}
+    ListWidget(QWidget* parent, bool sorted);
     int Add(const QString& text);
 
   private:
     bool m_sorted;
+    bool m_bFollowEnd = true;
 };
+
+// The object name of a window's system-menu item (a QAction of the window).
+QString SystemMenuItemName(UINT id);
 
 // The top-level window of a CDialog: routes Esc and the close box to OnCancel and the
 // paint event to the dialog's WM_PAINT handling.
@@ -44,6 +50,9 @@ class DialogWindow : public QDialog {
     void reject() override;
     void accept() override;
     void paintEvent(QPaintEvent* e) override;
+    // The keys of the window's system-menu items, when the window's shortcut has not taken
+    // them (it takes them only while the window is the active one).
+    void keyPressEvent(QKeyEvent* e) override;
 
   private:
     CDialog* m_owner;

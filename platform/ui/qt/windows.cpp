@@ -1,9 +1,13 @@
 // The framework's windows and controls over Qt widgets, and painting on them.
+#include <QAction>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 
+#include "platform/ui/backend.h"
 #include "platform/ui/cp1251.h"
 #include "platform/ui/framework.h"
 #include "platform/ui/qt/handles.h"
@@ -91,6 +95,61 @@ BOOL CWnd::IsWindowVisible() const {
     return OnUiThread([&]() -> BOOL {
         const QWidget* w = ToWidget(m_hWnd);
         return w && w->isVisible() ? TRUE : FALSE;
+    });
+}
+
+BOOL CWnd::ShowWindow(int nCmdShow) {
+    return OnUiThread([&]() -> BOOL {
+        QWidget* w = ToWidget(m_hWnd);
+        if (!w) {
+            return FALSE;
+        }
+        const bool wasVisible = w->isVisible();
+        w->setVisible(nCmdShow != SW_HIDE);
+        return wasVisible ? TRUE : FALSE;
+    });
+}
+
+BOOL CWnd::AppendSystemMenuItem(UINT id, const char* text, char ctrlKey) {
+    return OnUiThread([&]() -> BOOL {
+        QWidget* w = ToWidget(m_hWnd);
+        if (!w || !w->isWindow()) {
+            return FALSE;
+        }
+        // A window has no system menu of its own here: its background's context menu
+        // holds the items, and their keys work anywhere in the window.
+        auto* action = new QAction(FromCp1251(text), w);
+        action->setObjectName(tarvic::ui::SystemMenuItemName(id));
+        action->setCheckable(true);
+        if (ctrlKey != 0) {
+            action->setShortcut(
+                QKeySequence(QKeyCombination(Qt::ControlModifier, Qt::Key(ctrlKey))));
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+        QObject::connect(action, &QAction::triggered, w, [this, action, id] {
+            // The check mark is the window's to set, as on Windows.
+            {
+                const QSignalBlocker quiet(action);
+                action->setChecked(!action->isChecked());
+            }
+            tarvic::ui::UiBackend::Dispatch(this, WM_SYSCOMMAND, id, 0);
+        });
+        w->addAction(action);
+        w->setContextMenuPolicy(Qt::ActionsContextMenu);
+        return TRUE;
+    });
+}
+
+void CWnd::CheckSystemMenuItem(UINT id, BOOL checked) {
+    OnUiThread([&] {
+        QWidget* w = ToWidget(m_hWnd);
+        auto* action = w ? w->findChild<QAction*>(tarvic::ui::SystemMenuItemName(id),
+                                                  Qt::FindDirectChildrenOnly)
+                         : nullptr;
+        if (action) {
+            const QSignalBlocker quiet(action);
+            action->setChecked(checked != FALSE);
+        }
     });
 }
 

@@ -74,6 +74,16 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 return TRUE;
             }
             return FALSE;
+        case WM_SYSCOMMAND:
+            // The program's own items (the system's are from 0xF000 on).
+            if (dlg && (wp & 0xFFF0) < 0xF000) {
+                UiBackend::Dispatch(dlg, msg, wp & 0xFFF0, lp);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_DESTROY:
+            tarvic::ui::ForgetSystemMenuKeys(hwnd);
+            return FALSE;
         case WM_QUERYDRAGICON:
             // A dialog procedure returns this one's answer itself.
             return dlg ? static_cast<INT_PTR>(UiBackend::Dispatch(dlg, msg, wp, lp)) : FALSE;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 
 #include "platform/ui/backend.h"
@@ -163,10 +165,90 @@ bool IsOpen(const CWnd& dlg) {
 }
 
 void PressKey(CWnd& dlg, Key key) {
-    static const UINT kKeys[] = {VK_RETURN, VK_ESCAPE, VK_TAB, VK_UP, VK_DOWN};
-    if (const HWND h = dlg.GetSafeHwnd()) {
-        SendKey(h, kKeys[static_cast<int>(key)]);
+    static const UINT kKeys[] = {VK_RETURN, VK_ESCAPE, VK_TAB, VK_UP, VK_DOWN, 'L'};
+    const HWND h = dlg.GetSafeHwnd();
+    if (!h) {
+        return;
     }
+    if (key != Key::CtrlL) {
+        SendKey(h, kKeys[static_cast<int>(key)]);
+        return;
+    }
+    // Ctrl held while the key comes, as the keyboard would have it.
+    BYTE state[256] = {};
+    GetKeyboardState(state);
+    BYTE held[256];
+    std::copy(std::begin(state), std::end(state), std::begin(held));
+    held[VK_CONTROL] = held[VK_LCONTROL] = 0x80;
+    SetKeyboardState(held);
+    SendKey(h, 'L');
+    SetKeyboardState(state);
+    tarvic::ui::ServeMessages();
+}
+
+std::pair<int, int> VisibleListEntries(const CWnd& dlg, int id) {
+    const HWND list = Control(dlg, id);
+    const int count = list ? static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0)) : 0;
+    if (!list || !IsWindowVisible(list) || count <= 0) {
+        return {-1, -1};
+    }
+    RECT client{};
+    GetClientRect(list, &client);
+    const int itemHeight = static_cast<int>(SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+    const int shown = itemHeight > 0 ? (client.bottom + itemHeight - 1) / itemHeight : 1;
+    const int top = static_cast<int>(SendMessageW(list, LB_GETTOPINDEX, 0, 0));
+    return {top, std::min(count, top + shown) - 1};
+}
+
+void ScrollListToTop(CWnd& dlg, int id) {
+    if (const HWND list = Control(dlg, id)) {
+        SendMessageW(list, WM_VSCROLL, SB_TOP, 0);
+        SendMessageW(list, WM_VSCROLL, SB_ENDSCROLL, 0);
+    }
+}
+
+namespace {
+
+// The id of the system-menu item whose text (before its key) is utf8, or 0.
+UINT SystemMenuItem(const CWnd& dlg, const std::string& utf8) {
+    const HWND h = dlg.GetSafeHwnd();
+    const HMENU menu = h ? GetSystemMenu(h, FALSE) : nullptr;
+    if (!menu) {
+        return 0;
+    }
+    const std::wstring wanted = FromUtf8(utf8);
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[128] = {};
+        GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+        std::wstring label = text;
+        label = label.substr(0, label.find(L'\t'));
+        if (label == wanted) {
+            return GetMenuItemID(menu, i);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool ChooseSystemMenuItem(CWnd& dlg, const std::string& utf8) {
+    const UINT id = SystemMenuItem(dlg, utf8);
+    if (id == 0) {
+        return false;
+    }
+    // What the system sends when the item is chosen with the mouse.
+    PostMessageW(dlg.GetSafeHwnd(), WM_SYSCOMMAND, id, 0);
+    tarvic::ui::ServeMessages();
+    return true;
+}
+
+std::optional<bool> SystemMenuItemChecked(const CWnd& dlg, const std::string& utf8) {
+    const UINT id = SystemMenuItem(dlg, utf8);
+    if (id == 0) {
+        return std::nullopt;
+    }
+    return (GetMenuState(GetSystemMenu(dlg.GetSafeHwnd(), FALSE), id, MF_BYCOMMAND) & MF_CHECKED) !=
+           0;
 }
 
 void Click(CWnd& dlg, int id) {

@@ -15,4 +15,7 @@ bool ServeMessages(int* quitCode = nullptr);
 // A combo box's notification to its dialog; true when it was one that is handled here.
 bool OnComboNotification(HWND combo, UINT code);
 
+// The window is going: its system-menu keys go with it (system_menu.cpp).
+void ForgetSystemMenuKeys(HWND window);
+
 }  // namespace tarvic::ui

@@ -139,6 +139,20 @@ BOOL CWnd::IsWindowVisible() const {
     return OnUiThread([&]() -> BOOL { return m_hWnd ? ::IsWindowVisible(m_hWnd) : FALSE; });
 }
 
+BOOL CWnd::ShowWindow(int nCmdShow) {
+    return OnUiThread([&]() -> BOOL {
+        if (!m_hWnd) {
+            return FALSE;
+        }
+        // A control that goes with the focus hands it on, as Tab would: a dialog whose
+        // focus is nowhere takes no key.
+        if (nCmdShow == SW_HIDE && GetFocus() == m_hWnd && GetParent(m_hWnd)) {
+            SendMessageW(GetParent(m_hWnd), WM_NEXTDLGCTL, 0, FALSE);
+        }
+        return ::ShowWindow(m_hWnd, nCmdShow);
+    });
+}
+
 HICON CWnd::SetIcon(HICON icon, BOOL big) {
     return OnUiThread([&]() -> HICON {
         HICON& slot = big ? m_hIconBig : m_hIconSmall;
@@ -236,10 +250,24 @@ int CListBox::AddString(const char* text) {
     return OnUiThreadOr(
         [&] {
             const HWND h = GetSafeHwnd();
+            if (!h) {
+                return LB_ERR;
+            }
+            // At the end the list stays at the end; anywhere else where the user put it.
+            RECT client{};
+            ::GetClientRect(h, &client);
+            const int itemHeight = static_cast<int>(SendMessageW(h, LB_GETITEMHEIGHT, 0, 0));
+            const int shown = itemHeight > 0 ? (client.bottom - client.top) / itemHeight : 1;
+            const int top = static_cast<int>(SendMessageW(h, LB_GETTOPINDEX, 0, 0));
+            const int count = static_cast<int>(SendMessageW(h, LB_GETCOUNT, 0, 0));
+            const bool atEnd = top + shown >= count;
             const std::wstring s = tarvic::ui::Wide(text);
-            return h ? static_cast<int>(
-                           SendMessageW(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())))
-                     : LB_ERR;
+            const int index = static_cast<int>(
+                SendMessageW(h, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
+            if (atEnd && index >= 0) {
+                SendMessageW(h, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+            }
+            return index;
         },
         LB_ERR);
 }
