@@ -202,19 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, GprsAgainstWebServer,
                          ::testing::Values(WebServer::Kind::Nginx, WebServer::Kind::Lighttpd,
                                            WebServer::Kind::PythonHttpServer,
                                            WebServer::Kind::BusyboxHttpd),
-                         [](const auto& info) -> std::string {
-                             switch (info.param) {
-                                 case WebServer::Kind::Nginx:
-                                     return "nginx";
-                                 case WebServer::Kind::Lighttpd:
-                                     return "lighttpd";
-                                 case WebServer::Kind::PythonHttpServer:
-                                     return "python_http_server";
-                                 case WebServer::Kind::BusyboxHttpd:
-                                     return "busybox_httpd";
-                             }
-                             return "unknown";
-                         });
+                         [](const auto& info) { return std::string(WebServer::Name(info.param)); });
 
 TEST_F(CheckRun, BadHostIsRefusedAndARedirectPasses) {
     WebServer web(WebServer::Kind::Nginx, true);

@@ -372,10 +372,15 @@ TEST_F(Seam, OpenReportsAFailedCloseOfThePreviousPortFirst) {
 }
 
 struct LineCase {
+    const char* name;
     bool dtr;
     bool raise;
     const char* text;
 };
+
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ModemLine : public Seam, public ::testing::WithParamInterface<LineCase> {};
 
@@ -388,11 +393,13 @@ TEST_P(ModemLine, AFailedLineChangeReports) {
     EXPECT_TRUE(c.dtr ? port.SetDtr(c.raise) : port.SetRts(c.raise));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ModemLine,
-                         ::testing::Values(LineCase{true, true, "SETDTR/CLRDTR command error!"},
-                                           LineCase{true, false, "SETDTR/CLRDTR command error!"},
-                                           LineCase{false, true, "SETRTS/CLRRTS command error!"},
-                                           LineCase{false, false, "SETRTS/CLRRTS command error!"}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ModemLine,
+    ::testing::Values(LineCase{"RaiseDtr", true, true, "SETDTR/CLRDTR command error!"},
+                      LineCase{"DropDtr", true, false, "SETDTR/CLRDTR command error!"},
+                      LineCase{"RaiseRts", false, true, "SETRTS/CLRRTS command error!"},
+                      LineCase{"DropRts", false, false, "SETRTS/CLRRTS command error!"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct ReaderCase {
     const char* name;

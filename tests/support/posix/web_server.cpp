@@ -104,6 +104,24 @@ std::string WebServer::StatusLine(Kind kind) {
                                                              : "HTTP/1.0 200 OK";
 }
 
+const char* WebServer::Name(Kind kind) {
+    switch (kind) {
+        case Kind::Nginx:
+            return "nginx";
+        case Kind::Lighttpd:
+            return "lighttpd";
+        case Kind::PythonHttpServer:
+            return "python_http_server";
+        case Kind::BusyboxHttpd:
+            return "busybox_httpd";
+    }
+    return "unknown";
+}
+
+void PrintTo(WebServer::Kind kind, std::ostream* os) {
+    *os << WebServer::Name(kind);
+}
+
 bool WebServer::WaitUntilListening(int timeoutMs) const {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {

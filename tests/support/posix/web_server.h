@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "tests/support/posix/child_process.h"
@@ -19,6 +20,8 @@ class WebServer {
     explicit WebServer(Kind kind, bool rootRedirects = false);
     // The status line its root page answers with.
     static std::string StatusLine(Kind kind);
+    // A short name, such as "nginx", that can name a test.
+    static const char* Name(Kind kind);
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
@@ -37,6 +40,9 @@ class WebServer {
     int m_port = 0;
     std::unique_ptr<ChildProcess> m_server;
 };
+
+// Tests that take a kind as their parameter are named by it.
+void PrintTo(WebServer::Kind kind, std::ostream* os);
 
 // A loopback port on which nothing listens, for refused connections.
 int UnusedLoopbackPort();
