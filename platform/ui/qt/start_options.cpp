@@ -7,17 +7,12 @@
 #include <cstring>
 #include <string>
 
-#include "res/version.h"
+#include "platform/ui/start_options.h"
 
 namespace tarvic::ui {
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tarvic [--version | --help]\n"
-    "Checks a GPRS modem and an RS-485 line on two serial ports, in one window.\n"
-    "\n"
-    "  --version  print the version and exit\n"
-    "  --help     print this help and exit\n"
+constexpr const char* kUsageEnd =
     "\n"
     "Ports COM1 to COM8 are the entries com1 to com8 of $XDG_CONFIG_HOME/tarvic/ports/\n"
     "(see tarvic-ports(1)); without an entry, COMn is /dev/ttyS<n-1>.\n"
@@ -67,16 +62,15 @@ void OnStartMessage(QtMsgType type, const QMessageLogContext&, const QString& te
 }  // namespace
 
 int HandleStartOptions(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("tarvic %d.%d.%d.%d\n", TARVIC_VERSION_MAJOR, TARVIC_VERSION_MINOR,
-                        TARVIC_VERSION_PATCH, TARVIC_VERSION_TWEAK);
+    switch (ReadStartOptions(argc, argv)) {
+        case StartRequest::Version:
+            std::printf("%s\n", VersionLine().c_str());
             return 0;
-        }
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kUsage, stdout);
+        case StartRequest::Help:
+            std::printf("Usage: tarvic [--version | --help]\n%s%s", kUsageStart, kUsageEnd);
             return 0;
-        }
+        case StartRequest::Window:
+            break;
     }
     // Qt aborts (status 134) when its platform finds no display; a chosen platform
     // (offscreen, a Wayland or X11 one) is left to Qt.

@@ -3,10 +3,14 @@
 #include <windows.h>
 
 #include "platform/ui/framework.h"
+#include "platform/ui/win32/start_options.h"
 #include "platform/ui/win32/wide_text.h"
 #include "platform/ui/win32/win32_app.h"
 
-int main() {
+int main(int argc, char** argv) {
+    if (int status = tarvic::ui::HandleStartOptions(argc, argv); status >= 0) {
+        return status;
+    }
     tarvic::ui::StartServingCalls();
     CWinApp* app = AfxGetApp();
     if (!app) {
