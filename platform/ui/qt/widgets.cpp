@@ -127,8 +127,7 @@ void DialogWindow::accept() {
 void DialogWindow::keyPressEvent(QKeyEvent* e) {
     const QKeySequence pressed(e->keyCombination());
     for (QAction* action : actions()) {
-        if (!action->shortcut().isEmpty() && action->shortcut() == pressed &&
-            action->isEnabled()) {
+        if (!action->shortcut().isEmpty() && action->shortcut() == pressed && action->isEnabled()) {
             action->trigger();
             return;
         }
