@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/PortLists.h"
 #include "app/Texts.h"
 #include "app/tarvic.h"
 #include "platform/run_files.h"
@@ -11,10 +12,8 @@ namespace {
 // A public web site whose root page answers a plain HTTP GET with 200.
 constexpr const char* kDefaultHost = "example.com";
 
-constexpr int kPortCount = 8;
-
 void FillPortList(CComboBox* list, int selected) {
-    for (int port = 1; port <= kPortCount; ++port) {
+    for (int port = 1; port <= kListedPorts; ++port) {
         char name[8];
         std::snprintf(name, sizeof name, "COM%d", port);
         list->AddString(name);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/PortLists.h"
 #include "platform/posix/port_name.h"
 #include "ports/devices.h"
 #include "ports/mapping.h"
@@ -265,9 +266,9 @@ int Set(int n, std::string device) {
         std::cout << "The entry is written, but " << device << " cannot be opened now: " << note
                   << "\n";
     }
-    if (n > ports::kListedPorts) {
+    if (n > kListedPorts) {
         std::cout << "COM" << n << " is there for other programs: tarvic's own port lists "
-                  << "stop at COM" << ports::kListedPorts << "\n";
+                  << "stop at COM" << kListedPorts << "\n";
     }
     return 0;
 }

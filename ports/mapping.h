@@ -10,8 +10,6 @@ namespace tarvic::ports {
 
 // The highest port number tarvic-ports writes.
 constexpr int kMaxPort = 255;
-// The highest port tarvic's window offers (COM1 to COM8).
-constexpr int kListedPorts = 8;
 
 struct Entry {
     int number = 0;       // n of com<n>
