@@ -107,6 +107,13 @@ class CheckRun : public ::testing::Test {
         EXPECT_TRUE(uitest::ClickMessageBoxOk());
     }
 
+    // START, then both checks pass: each box is checked and dismissed.
+    static void RunPassingChecks(CWnd& dlg) {
+        uitest::Click(dlg, IDOK);
+        ExpectBox(kGprsPassed, true);
+        ExpectBox(k485Passed, true);
+    }
+
     // START's own failure box is modal on the UI thread and holds the click until dismissed.
     static void ExpectStartFailure(CWnd& dlg, const std::string& text) {
         auto box = uitest::ClickAndDismissBox(dlg, IDOK);
@@ -158,9 +165,7 @@ TEST_P(GprsAgainstWebServer, PassesAndTheWholeRunEnds) {
     CTarvicDlg& dlg = *owned;
     std::vector<std::string> log;
     uitest::RunModal(dlg, [&] {
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
         ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
         log = uitest::ListEntries(dlg, IDC_LOG);
         EXPECT_FALSE(dlg.GetDlgItem(IDC_LOG)->IsWindowVisible());
@@ -217,9 +222,7 @@ TEST_F(CheckRun, BadHostIsRefusedAndARedirectPasses) {
         EXPECT_TRUE(m_bench->ModemReceived().empty());
         EXPECT_TRUE(AllInputsEnabled(dlg));
         uitest::TypeText(dlg, IDC_URL, " example.com ");
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
         log = uitest::ListEntries(dlg, IDC_LOG);
     });
     EXPECT_EQ(CountEntries(log, "Tread OK"), 1);
@@ -355,9 +358,7 @@ TEST_F(CheckRun, MissingModemPortKeepsTheInputsEnabled) {
         EXPECT_EQ(log[1], std::string("ERROR: ") + kOpenFailed);
         // START works again at once.
         uitest::SelectComboEntry(dlg, IDC_GPRS_PORT, 0);
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
     });
     owned.reset();  // everything is written
     const auto files = Transcripts();
@@ -408,11 +409,7 @@ TEST_F(CheckRun, TheThirtyFirstRunRemovesTheOldestTranscriptAndNothingElse) {
     StartBench({});
     {
         CTarvicDlg dlg;
-        uitest::RunModal(dlg, [&] {
-            uitest::Click(dlg, IDOK);
-            ExpectBox(kGprsPassed, true);
-            ExpectBox(k485Passed, true);
-        });
+        uitest::RunModal(dlg, [&] { RunPassingChecks(dlg); });
     }
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(RunsFolder())) {
@@ -435,9 +432,7 @@ TEST_F(CheckRun, AStateFolderThatCannotBeMadeChangesNoCheckAndIsSaidOnce) {
     std::vector<std::string> log;
     uitest::RunModal(dlg, [&] {
         for (int run = 0; run < 2; ++run) {
-            uitest::Click(dlg, IDOK);
-            ExpectBox(kGprsPassed, true);
-            ExpectBox(k485Passed, true);
+            RunPassingChecks(dlg);
             ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
             uitest::Pump(100);
         }
@@ -563,9 +558,7 @@ TEST_F(CheckRun, CheckThreadThatCannotStartPutsEverythingBack) {
         EXPECT_TRUE(AllInputsEnabled(dlg));
         EXPECT_EQ(uitest::ListEntries(dlg, IDC_LOG),
                   (std::vector<std::string>{"ERROR: Не удается запустить проверку"}));
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
     });
     EXPECT_EQ(g_threadsCreated, 2);
 }
@@ -662,11 +655,7 @@ TEST_P(MultiContextModem, IsDialledOnContextOne) {
     modem.otherContexts = GetParam().others;
     StartBench(modem);
     CTarvicDlg dlg;
-    uitest::RunModal(dlg, [&] {
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
-    });
+    uitest::RunModal(dlg, [&] { RunPassingChecks(dlg); });
     std::vector<std::string> expected = {"AT", "ATZ", "ATE0", "AT+CGDCONT=1,\"IP\",\"internet\"",
                                          "AT#SGACT?"};
     if (GetParam().activates) {
@@ -859,9 +848,7 @@ TEST_F(CheckRun, Rs485PortThatCannotBeOpenedCanBeChangedForTheNextRun) {
         // The run ends just after it gives the inputs back; a person is never that quick.
         uitest::Pump(100);
         // The first run has ended (its GPRS check closed its port), so START starts anew.
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
         ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
         log = uitest::ListEntries(dlg, IDC_LOG);
         // A third run starts too: the busy flag was cleared.
@@ -962,7 +949,18 @@ HANDLE PauseChosenThread(LPSECURITY_ATTRIBUTES sa, size_t stack, LPTHREAD_START_
     return h;
 }
 
-tarvic::posix::Ops WatchedOps() {
+// The port calls of one test, watched from a fresh record: the closes to fail (1: the first
+// port close ...) and the CreateThread call to pause (0: none).
+tarvic::posix::Ops WatchedOps(std::set<int> failingCloses = {}, int slowThread = 0) {
+    {
+        std::lock_guard lock(g_calls.mutex);
+        g_calls.opens.clear();
+        g_calls.ports.clear();
+        g_calls.closes = 0;
+        g_calls.failingCloses = std::move(failingCloses);
+        g_calls.threads = 0;
+        g_calls.slowThread = slowThread;
+    }
     tarvic::posix::Ops ops = tarvic::posix::RealOps();
     ops.CreateFileA = RecordOpen;
     ops.SetCommState = RecordState;
@@ -979,11 +977,7 @@ TEST_F(CheckRun, EachCheckOpensItsPortWithItsLineSettings) {
     const tarvic::posix::Ops ops = WatchedOps();
     tarvic::posix::ScopedOps scoped(ops);
     CTarvicDlg dlg;
-    uitest::RunModal(dlg, [&] {
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
-    });
+    uitest::RunModal(dlg, [&] { RunPassingChecks(dlg); });
     std::lock_guard lock(g_calls.mutex);
     ASSERT_EQ(g_calls.opens.size(), 2u);
     EXPECT_NE(g_calls.opens[0].name.find("COM1"), std::string::npos) << g_calls.opens[0].name;
@@ -1012,8 +1006,7 @@ class FailedClose : public CheckRun, public ::testing::WithParamInterface<Failed
 
 TEST_P(FailedClose, LeavesItsInputsDisabled) {
     StartBench({});
-    g_calls.failingCloses = GetParam().failingCloses;
-    const tarvic::posix::Ops ops = WatchedOps();
+    const tarvic::posix::Ops ops = WatchedOps(GetParam().failingCloses);
     tarvic::posix::ScopedOps scoped(ops);
     CTarvicDlg dlg;
     bool afterGprs[3] = {};
@@ -1038,9 +1031,7 @@ TEST_P(FailedClose, LeavesItsInputsDisabled) {
         if (GetParam().startEnabled) {
             // The busy flag was cleared: START runs again.
             atsBefore = CountEntries(m_bench->ModemCommands(), "AT");
-            uitest::Click(dlg, IDOK);
-            ExpectBox(kGprsPassed, true);
-            ExpectBox(k485Passed, true);
+            RunPassingChecks(dlg);
             atsAfter = CountEntries(m_bench->ModemCommands(), "AT");
         }
     });
@@ -1069,15 +1060,11 @@ TEST_F(CheckRun, AHostChangedBetweenTwoRunsIsTheOneTheSecondRunUses) {
     CTarvicDlg dlg;
     std::vector<std::string> log;
     uitest::RunModal(dlg, [&] {
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
         ASSERT_TRUE(uitest::WaitUntil([&] { return AllInputsEnabled(dlg); }));
         uitest::Pump(300);  // the check thread clears the busy flag as it ends
         uitest::TypeText(dlg, IDC_URL, "example.org");
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
         log = uitest::ListEntries(dlg, IDC_LOG);
     });
     const auto dials = m_bench->ModemDials();
@@ -1100,15 +1087,12 @@ TEST_F(CheckRun, TheDrainReadDropsAStrayBurstBeforeThePattern) {
     rs485.strayAfterOpen = 3;
     rs485.strayDelay = 50ms;
     StartBench({}, rs485);
-    g_calls.slowThread = 3;
-    const tarvic::posix::Ops ops = WatchedOps();
+    const tarvic::posix::Ops ops = WatchedOps({}, 3);
     tarvic::posix::ScopedOps scoped(ops);
     CTarvicDlg dlg;
     std::vector<std::string> log;
     uitest::RunModal(dlg, [&] {
-        uitest::Click(dlg, IDOK);
-        ExpectBox(kGprsPassed, true);
-        ExpectBox(k485Passed, true);
+        RunPassingChecks(dlg);
         log = uitest::ListEntries(dlg, IDC_LOG);
     });
     EXPECT_EQ(CountEntries(log, "get 10"), 1);
