@@ -469,6 +469,10 @@ TEST_F(PtyPort, CloseReturnsPromptlyWhileTheReaderWaitsForALineEvent) {
 #ifndef _WIN32
 enum class FarEnd { kWhileWaiting, kWhileReading };
 
+void PrintTo(FarEnd when, std::ostream* os) {
+    *os << (when == FarEnd::kWhileWaiting ? "WhileWaiting" : "WhileReading");
+}
+
 class FarEndCloses : public ::testing::TestWithParam<FarEnd> {};
 
 TEST_P(FarEndCloses, TheReaderAbortsReadsFailAtOnceAndNothingSpins) {
@@ -515,7 +519,8 @@ TEST_P(FarEndCloses, TheReaderAbortsReadsFailAtOnceAndNothingSpins) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FarEndCloses,
-                         ::testing::Values(FarEnd::kWhileWaiting, FarEnd::kWhileReading));
+                         ::testing::Values(FarEnd::kWhileWaiting, FarEnd::kWhileReading),
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 #endif  // _WIN32
 
