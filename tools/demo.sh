@@ -61,6 +61,10 @@ fi
 source tools/x11.sh
 start_xvfb 99 || exit 1
 pids+=("$xvfb_pid")
+# The window must be on that X server, whatever platform a headless machine chose for Qt
+# (QT_QPA_PLATFORM=offscreen draws it nowhere).
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
 echo "No display: tarvic runs on the virtual X server $DISPLAY (Xvfb)."
 toollog=$(mktemp -t tarvic-demo-tool-XXXXXX)
 "$tarvic" 2>"$toollog" &
