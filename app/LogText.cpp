@@ -32,10 +32,11 @@ std::string BoxLogEntry(bool success, const char* text) {
     return std::string(success ? "OK: " : "ERROR: ") + text;
 }
 
+std::string PortLogText(int port, const std::string& device) {
+    const std::string name = "COM" + std::to_string(port);
+    return device.empty() ? name : name + " (" + device + ")";
+}
+
 std::string PortOpenFailedLogEntry(int port, const std::string& device, const std::string& reason) {
-    std::string entry = "COM" + std::to_string(port);
-    if (!device.empty()) {
-        entry += " (" + device + ")";
-    }
-    return entry + ": " + reason;
+    return PortLogText(port, device) + ": " + reason;
 }

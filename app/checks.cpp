@@ -24,12 +24,19 @@ int rxCount = 0;
 
 constexpr WORD kBoxLanguage = 4;
 
-std::string PortText(int port) {
-    if (port < 1) {
-        return "none selected";
-    }
-    const std::string device = tarvic::platform::PortDevice(port);
-    return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
+// Each check's line settings: what it opens its port with and what its transcript says.
+struct LineSettings {
+    DWORD baud;
+    int intervalChars;
+};
+constexpr LineSettings kGprsLine{9600, 500};
+constexpr LineSettings k485Line{115200, 1000};
+
+std::string PortText(int port, const LineSettings& line) {
+    const std::string name =
+        port < 1 ? "none selected" : PortLogText(port, tarvic::platform::PortDevice(port));
+    return name + ", " + std::to_string(line.baud) + " baud, 8N1, read interval " +
+           std::to_string(line.intervalChars) + " characters";
 }
 
 }  // namespace
@@ -66,11 +73,9 @@ void CTarvicDlg::AddToLogList(const std::string& entry) {
 void CTarvicDlg::ShowBox(bool success, const char* text) {
     Log(BoxLogEntry(success, text));
     m_transcript.Box(success, text);
-    if (success) {
-        MessageBoxExA(nullptr, text, "OK", MB_OK | MB_ICONINFORMATION | MB_TASKMODAL, kBoxLanguage);
-    } else {
-        MessageBoxExA(nullptr, text, "ERROR", MB_OK | MB_ICONERROR | MB_TASKMODAL, kBoxLanguage);
-    }
+    MessageBoxExA(nullptr, text, success ? "OK" : "ERROR",
+                  MB_OK | (success ? MB_ICONINFORMATION : MB_ICONERROR) | MB_TASKMODAL,
+                  kBoxLanguage);
 }
 
 void CTarvicDlg::LogOpenFailure() {
@@ -89,8 +94,8 @@ std::vector<std::string> CTarvicDlg::TranscriptHeader(const tarvic::platform::Lo
     return {
         "tarvic " TARVIC_VERSION_DOTTED,
         "platform: " + tarvic::platform::PlatformName(),
-        "GPRS modem: " + PortText(gprsPort) + ", 9600 baud, 8N1, read interval 500 characters",
-        "RS-485: " + PortText(rs485Port) + ", 115200 baud, 8N1, read interval 1000 characters",
+        "GPRS modem: " + PortText(gprsPort, kGprsLine),
+        "RS-485: " + PortText(rs485Port, k485Line),
         "host: " + tarvic::ui::Cp1251ToUtf8(host),
         std::string("START: ") + start,
         "milliseconds after START, log entry:",
@@ -139,8 +144,8 @@ void CTarvicDlg::OnOK() {
     m_strHost = std::move(host);
 
     SetPortNumber(index + 1);
-    SetBaudRate(9600);
-    SetIntervalChars(500);
+    SetBaudRate(kGprsLine.baud);
+    SetIntervalChars(kGprsLine.intervalChars);
     SetBufferSize(kRxBufSize);
     if (!Open()) {
         LogOpenFailure();
@@ -234,8 +239,8 @@ bool CTarvicDlg::Check485() {
         return false;
     }
     SetPortNumber(index + 1);
-    SetBaudRate(115200);
-    SetIntervalChars(1000);
+    SetBaudRate(k485Line.baud);
+    SetIntervalChars(k485Line.intervalChars);
     SetBufferSize(kRxBufSize);
     if (!Open()) {
         LogOpenFailure();
