@@ -7,7 +7,9 @@
 start_xvfb() {
   local n=$1
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: the check below is a client too, and a server that resets when its last
+  # client goes refuses the next one for a moment.
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb_pid=$!
   export DISPLAY=":$n"
   # The socket appears before the server takes clients; a first start on a fresh machine
